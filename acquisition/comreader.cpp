@@ -1,0 +1,95 @@
+#include "comreader.h"
+
+#include "messageseam.h"
+#include "readerthread.h"
+
+#include <QDeadlineTimer>
+
+CComReader::CComReader(MessageSeam &messages)
+    : m_messages(messages)
+{
+}
+
+CComReader::~CComReader()
+{
+    EndThread();
+}
+
+void CComReader::SetLine(int nPort, int nBaudRate, const QString &strDevice)
+{
+    m_nPort = nPort;
+    m_nBaudRate = nBaudRate;
+    m_strDevice = strDevice;
+}
+
+void CComReader::ClearSamples()
+{
+    Lock();
+    m_samples.Clear();
+    Unlock();
+}
+
+bool CComReader::OpenPort()
+{
+    EndThread(); // a thread of an earlier run is gone by now; make sure of it
+
+    auto thread = std::make_unique<ReaderThread>(m_strDevice, m_nBaudRate, m_samples, m_mutex, m_bStop);
+    const PortOpenResult result = thread->Open();
+    if (result == PortOpenResult::Opened) {
+        m_pThread = std::move(thread);
+        return true;
+    }
+    thread.reset(); // the port is closed before the message is shown
+
+    Message message;
+    message.icon = QMessageBox::Critical;
+    switch (result) {
+    case PortOpenResult::OpenFailed:
+        message.text = QStringLiteral("Не удалось открыть порт!");
+        break;
+    case PortOpenResult::RateInvalid:
+        message.text = QStringLiteral("Error! Can't create DCB structure");
+        break;
+    case PortOpenResult::StateRejected:
+        message.text = QStringLiteral("Error! Can't set com port state");
+        break;
+    case PortOpenResult::Opened:
+        break;
+    }
+    m_messages.Show(message);
+    return false;
+}
+
+void CComReader::StartReading()
+{
+    if (!m_pThread)
+        return;
+    m_bStop = false;
+    m_pThread->BeginReading();
+}
+
+void CComReader::RequestStop()
+{
+    m_bStop = true;
+}
+
+bool CComReader::WaitForStop(int timeoutMs)
+{
+    if (!m_pThread)
+        return true;
+    if (!m_pThread->wait(QDeadlineTimer(timeoutMs)))
+        return false;
+    m_pThread.reset();
+    return true;
+}
+
+bool CComReader::IsReading() const
+{
+    return m_pThread && !m_pThread->isFinished();
+}
+
+void CComReader::EndThread()
+{
+    RequestStop();
+    m_pThread.reset(); // waits for the thread; an opened port never read is let go
+}

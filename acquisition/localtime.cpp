@@ -1,0 +1,60 @@
+#include "localtime.h"
+
+#include <chrono>
+
+namespace {
+
+SYSTEMTIME CalendarOf(std::time_t seconds)
+{
+    std::tm local {};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    SYSTEMTIME st {};
+    st.wYear = static_cast<std::uint16_t>(local.tm_year + 1900);
+    st.wMonth = static_cast<std::uint16_t>(local.tm_mon + 1);
+    st.wDayOfWeek = static_cast<std::uint16_t>(local.tm_wday);
+    st.wDay = static_cast<std::uint16_t>(local.tm_mday);
+    st.wHour = static_cast<std::uint16_t>(local.tm_hour);
+    st.wMinute = static_cast<std::uint16_t>(local.tm_min);
+    st.wSecond = static_cast<std::uint16_t>(local.tm_sec);
+    return st;
+}
+
+} // namespace
+
+#ifndef _WIN32
+void GetLocalTime(SYSTEMTIME *st)
+{
+    *st = LocalClock().Now();
+}
+#endif
+
+std::time_t LocalSeconds(const SYSTEMTIME &st)
+{
+    std::tm local {};
+    local.tm_year = st.wYear - 1900;
+    local.tm_mon = st.wMonth - 1;
+    local.tm_mday = st.wDay;
+    local.tm_hour = st.wHour;
+    local.tm_min = st.wMinute;
+    local.tm_sec = st.wSecond;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
+}
+
+SYSTEMTIME LocalClock::Now()
+{
+    using namespace std::chrono;
+    const auto sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const std::int64_t second = sinceEpoch >= 0 ? sinceEpoch / 1000 : (sinceEpoch - 999) / 1000;
+    if (second != m_nCachedSecond) {
+        m_stCached = CalendarOf(static_cast<std::time_t>(second));
+        m_nCachedSecond = second;
+    }
+    SYSTEMTIME st = m_stCached;
+    st.wMilliseconds = static_cast<std::uint16_t>(sinceEpoch - second * 1000);
+    return st;
+}

@@ -1,0 +1,7 @@
+#include "messageseam.h"
+
+QMessageBox::StandardButton MessageSeam::Show(const Message &message)
+{
+    QMessageBox box(message.icon, message.caption, message.text, message.buttons);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+// One message box as the program asks for it: the text, the caption (an empty
+// caption leaves the title bar blank), the icon and the buttons offered.
+struct Message
+{
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+};
+
+// Every modal message box of the program passes through one MessageSeam, so
+// that tests can answer them without a person. The program uses this class as
+// it is; tests derive from it and answer from a script.
+class MessageSeam
+{
+public:
+    virtual ~MessageSeam() = default;
+
+    // Shows the message modally and returns the button that closed it.
+    virtual QMessageBox::StandardButton Show(const Message &message);
+};

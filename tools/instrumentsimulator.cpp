@@ -1,0 +1,215 @@
+#include "instrumentsimulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+bool MakeRaw(int fd, speed_t speed, QString *error)
+{
+    termios line {};
+    if (tcgetattr(fd, &line) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    cfmakeraw(&line);
+    if (speed != 0) {
+        cfsetispeed(&line, speed);
+        cfsetospeed(&line, speed);
+    }
+    if (tcsetattr(fd, TCSANOW, &line) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+speed_t SpeedOf(int baudRate)
+{
+    switch (baudRate) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+InstrumentSimulator::~InstrumentSimulator()
+{
+    Close();
+}
+
+bool InstrumentSimulator::OpenPseudoTerminal(QString *error)
+{
+    Close();
+    m_fd = posix_openpt(O_RDWR | O_NOCTTY);
+    char name[256] = {};
+    if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0 || ptsname_r(m_fd, name, sizeof name) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        Close();
+        return false;
+    }
+    m_slaveFd = ::open(name, O_RDWR | O_NOCTTY);
+    if (m_slaveFd < 0 || !MakeRaw(m_slaveFd, B115200, error)) {
+        if (error->isEmpty())
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        Close();
+        return false;
+    }
+    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    m_strDevicePath = QString::fromLocal8Bit(name);
+    return true;
+}
+
+bool InstrumentSimulator::OpenDevice(const QString &path, int baudRate, QString *error)
+{
+    Close();
+    const speed_t speed = SpeedOf(baudRate);
+    if (speed == 0) {
+        *error = QStringLiteral("unsupported rate %1").arg(baudRate);
+        return false;
+    }
+    m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!MakeRaw(m_fd, speed, error)) {
+        Close();
+        return false;
+    }
+    m_strDevicePath = path;
+    return true;
+}
+
+void InstrumentSimulator::Close()
+{
+    if (m_slaveFd >= 0)
+        ::close(m_slaveFd);
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_slaveFd = -1;
+    m_fd = -1;
+}
+
+std::string InstrumentSimulator::EncodeFrame(double celsius, unsigned tail)
+{
+    const long tenthsOfKelvin = std::lround(celsius * 10.0) + 2732;
+    const unsigned value = static_cast<unsigned>(std::clamp(tenthsOfKelvin, 0L, 0xFFFFL));
+    char frame[10];
+    std::snprintf(frame, sizeof frame, "#%04X%04X", value, tail & 0xFFFFu);
+    return std::string(frame, 9);
+}
+
+bool InstrumentSimulator::Write(std::string_view bytes)
+{
+    const std::atomic_bool never {false};
+    return Write(bytes, never);
+}
+
+bool InstrumentSimulator::Write(std::string_view bytes, const std::atomic_bool &stop)
+{
+    while (!bytes.empty()) {
+        if (stop.load())
+            return false;
+        const ssize_t written = ::write(m_fd, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes.remove_prefix(static_cast<size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        // The listener is behind: wait for room, looking at the stop flag now and then.
+        pollfd room {m_fd, POLLOUT, 0};
+        if (::poll(&room, 1, 100) < 0 && errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+SimulatorCounts InstrumentSimulator::Run(const SimulatorOptions &options, const std::atomic_bool &stop)
+{
+    using Clock = std::chrono::steady_clock;
+    SimulatorCounts counts;
+    std::mt19937 random(options.seed);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    std::uniform_int_distribution<int> digitsBeforeBreak(0, 7);
+
+    const bool paced = options.framesPerSecond > 0;
+    // Unpaced frames go out in large writes; paced ones one by one.
+    const size_t flushAt = paced ? 1 : 65536;
+    const double nominalRate = paced ? options.framesPerSecond : 1280.0;
+    const Clock::time_point start = Clock::now();
+    std::string out;
+    out.reserve(flushAt + 64);
+    long long framesInOut = 0;
+    // Frames count as sent once the write that carries them went through.
+    const auto flush = [&] {
+        if (!Write(out, stop)) {
+            counts.deviceFailed = !stop.load();
+            return false;
+        }
+        counts.frames += framesInOut;
+        framesInOut = 0;
+        out.clear();
+        return true;
+    };
+
+    for (long long i = 0; options.frameCount == 0 || i < options.frameCount; ++i) {
+        if (stop.load())
+            break;
+        if (paced) {
+            const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(static_cast<double>(i) / options.framesPerSecond));
+            while (Clock::now() < due && !stop.load())
+                std::this_thread::sleep_for(std::min<Clock::duration>(due - Clock::now(), std::chrono::milliseconds(100)));
+            if (stop.load())
+                break;
+        }
+        if (options.noiseChance > 0 && chance(random) < options.noiseChance) {
+            char noise = '#';
+            while (noise == '#')
+                noise = static_cast<char>(anyByte(random));
+            out.push_back(noise);
+            ++counts.noiseBytes;
+        }
+        if (options.brokenChance > 0 && chance(random) < options.brokenChance) {
+            // A frame cut short by a line end, or by the next frame's "#".
+            const std::string whole = EncodeFrame(options.profile.At(i, static_cast<double>(i) / nominalRate));
+            out.append(whole, 0, static_cast<size_t>(1 + digitsBeforeBreak(random)));
+            if (chance(random) < 0.5)
+                out.push_back('\r');
+            ++counts.brokenFrames;
+        }
+        const double celsius = options.profile.At(i, static_cast<double>(i) / nominalRate);
+        const std::string frame = EncodeFrame(celsius, static_cast<unsigned>(i));
+        if (options.onFrame)
+            options.onFrame(i, frame, celsius);
+        out += frame;
+        ++framesInOut;
+        if (out.size() >= flushAt && !flush())
+            return counts;
+    }
+    if (!out.empty())
+        flush();
+    return counts;
+}
