@@ -1,0 +1,321 @@
+// The reader against the simulated instrument on a real pseudo-terminal.
+#include "comreader.h"
+#include "framedecoder.h"
+#include "instrumentsimulator.h"
+#include "scriptedmessages.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTest>
+
+#include <ctime>
+#include <thread>
+
+namespace {
+
+qint64 MsOf(const SYSTEMTIME &st)
+{
+    return qint64(LocalSeconds(st)) * 1000 + st.wMilliseconds;
+}
+
+qint64 NowMs()
+{
+    SYSTEMTIME st {};
+    GetLocalTime(&st);
+    return MsOf(st);
+}
+
+double CpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// The store's readings, oldest first.
+QList<TempSample> Readings(CComReader &reader)
+{
+    QList<TempSample> out;
+    reader.Lock();
+    for (int i = reader.Samples().GetCount() - 1; i >= 0; --i)
+        out.append(*reader.Samples().GetAt(i));
+    reader.Unlock();
+    return out;
+}
+
+int Count(CComReader &reader)
+{
+    reader.Lock();
+    const int count = reader.Samples().GetCount();
+    reader.Unlock();
+    return count;
+}
+
+bool WaitForCount(CComReader &reader, int count, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (Count(reader) < count && timer.elapsed() < timeoutMs)
+        QThread::msleep(10);
+    return Count(reader) >= count;
+}
+
+// A temperature as it comes back from the wire, in tenths of a kelvin.
+double WireValue(double celsius)
+{
+    return FrameDecoder::TemperatureOf(static_cast<int>(std::lround(celsius * 10)) + 2732);
+}
+
+std::string Frames(int count, double firstCelsius)
+{
+    std::string bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += InstrumentSimulator::EncodeFrame(firstCelsius + i * 0.1);
+    return bytes;
+}
+
+} // namespace
+
+class TestComReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void everyFrameSentBecomesOneReading();
+    void eachReadingStampedAtItsOwnHash();
+    void frameSplitByLongPausesKeepsItsStamp();
+    void handOverKeepsArrivalOrderWhileLocked();
+    void lastReadingsReachTheStoreAtStop();
+    void bytesWaitingBeforeTheOpenAreDiscarded();
+    void stopOnSilentLineEndsAndClosesThePort();
+    void openFailures_data();
+    void openFailures();
+    void hungUpLineDoesNotSpin();
+
+private:
+    bool StartRun(int baudRate = 115200);
+
+    std::unique_ptr<InstrumentSimulator> m_sim;
+    std::unique_ptr<ScriptedMessages> m_messages;
+    std::unique_ptr<CComReader> m_reader;
+};
+
+void TestComReader::init()
+{
+    m_sim = std::make_unique<InstrumentSimulator>();
+    QString error;
+    QVERIFY2(m_sim->OpenPseudoTerminal(&error), qPrintable(error));
+    m_messages = std::make_unique<ScriptedMessages>();
+    m_reader = std::make_unique<CComReader>(*m_messages);
+}
+
+void TestComReader::cleanup()
+{
+    m_reader.reset();
+    m_messages.reset();
+    m_sim.reset();
+}
+
+bool TestComReader::StartRun(int baudRate)
+{
+    m_reader->SetLine(1, baudRate, m_sim->DevicePath());
+    if (!m_reader->OpenPort())
+        return false;
+    m_reader->StartReading();
+    return true;
+}
+
+void TestComReader::everyFrameSentBecomesOneReading()
+{
+    QVERIFY(StartRun());
+    std::vector<double> values;
+    for (int i = 0; i < 4999; ++i)
+        values.push_back(-273.2 + i * 0.1);
+    SimulatorOptions options;
+    options.framesPerSecond = 0; // as fast as the line takes them
+    options.frameCount = 30000;
+    options.profile = TemperatureProfile::Values(values);
+    options.noiseChance = 0.1;
+    options.brokenChance = 0.1;
+    const std::atomic_bool stop {false};
+    const SimulatorCounts sent = m_sim->Run(options, stop);
+    QCOMPARE(sent.frames, 30000);
+    QVERIFY(sent.brokenFrames > 0 && sent.noiseBytes > 0);
+
+    QVERIFY(WaitForCount(*m_reader, 30000));
+    QThread::msleep(100);
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), 30000);
+    for (int i = 0; i < readings.size(); ++i) {
+        const double expected = WireValue(options.profile.At(i, 0));
+        if (readings[i].temperature != expected)
+            QFAIL(qPrintable(QStringLiteral("reading %1 is %2, not %3").arg(i).arg(readings[i].temperature).arg(expected)));
+        if (i > 0 && MsOf(readings[i].time) < MsOf(readings[i - 1].time))
+            QFAIL(qPrintable(QStringLiteral("reading %1 is stamped before its predecessor").arg(i)));
+    }
+}
+
+void TestComReader::eachReadingStampedAtItsOwnHash()
+{
+    QVERIFY(StartRun());
+    QList<qint64> sentAt;
+    SimulatorOptions options;
+    options.framesPerSecond = 25;
+    options.frameCount = 15;
+    options.profile = TemperatureProfile::Ramp(100, 200, 10);
+    options.onFrame = [&sentAt](long long, const std::string &, double) { sentAt.append(NowMs()); };
+    const std::atomic_bool stop {false};
+    QCOMPARE(m_sim->Run(options, stop).frames, 15);
+    QVERIFY(WaitForCount(*m_reader, 15));
+
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), 15);
+    for (int i = 0; i < readings.size(); ++i) {
+        const qint64 stamp = MsOf(readings[i].time);
+        QVERIFY2(stamp >= sentAt[i], qPrintable(QStringLiteral("frame %1 stamped before it was sent").arg(i)));
+        QVERIFY2(stamp < sentAt[i] + 1000, qPrintable(QStringLiteral("frame %1 stamped long after").arg(i)));
+        if (i > 0)
+            QVERIFY2(stamp > MsOf(readings[i - 1].time), "two frames share a stamp");
+    }
+}
+
+void TestComReader::frameSplitByLongPausesKeepsItsStamp()
+{
+    QVERIFY(StartRun());
+    const qint64 hashSent = NowMs();
+    QVERIFY(m_sim->Write("#0B"));
+    QThread::msleep(700); // longer than a read's time-out
+    QVERIFY(m_sim->Write("4C00"));
+    QThread::msleep(700);
+    const qint64 lastDigitsSent = NowMs();
+    QVERIFY(m_sim->Write("00"));
+    QVERIFY(WaitForCount(*m_reader, 1));
+
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), 1);
+    QCOMPARE(readings[0].temperature, 16.0);
+    QVERIFY(MsOf(readings[0].time) >= hashSent);
+    QVERIFY2(MsOf(readings[0].time) < lastDigitsSent - 1000, "stamped when the frame ended, not at its #");
+}
+
+void TestComReader::handOverKeepsArrivalOrderWhileLocked()
+{
+    QVERIFY(StartRun());
+    m_reader->Lock(); // the user interface holds the store for seconds
+    QVERIFY(m_sim->Write(Frames(100, 500.0)));
+    QThread::msleep(300);
+    QVERIFY(m_sim->Write(Frames(100, 600.0)));
+    QThread::msleep(1500);
+    QCOMPARE(m_reader->Samples().GetCount(), 0);
+    m_reader->Unlock();
+
+    QVERIFY(m_sim->Write(Frames(1, 700.0)));
+    QVERIFY(WaitForCount(*m_reader, 201));
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), 201);
+    for (int i = 0; i < 200; ++i)
+        QCOMPARE(readings[i].temperature, WireValue((i < 100 ? 500.0 : 590.0) + i * 0.1));
+    QCOMPARE(readings[200].temperature, 700.0);
+}
+
+void TestComReader::lastReadingsReachTheStoreAtStop()
+{
+    QVERIFY(StartRun());
+    m_reader->Lock();
+    QVERIFY(m_sim->Write(Frames(50, 20.0)));
+    QThread::msleep(300); // read into the reader's own buffer, not handed over
+    m_reader->RequestStop();
+    QVERIFY2(!m_reader->WaitForStop(1000), "the reader ended without handing its readings over");
+    m_reader->Unlock();
+    QVERIFY(m_reader->WaitForStop(3000));
+    QCOMPARE(Count(*m_reader), 50);
+}
+
+void TestComReader::bytesWaitingBeforeTheOpenAreDiscarded()
+{
+    QVERIFY(m_sim->Write(Frames(10, 20.0)));
+    QThread::msleep(100);
+    QVERIFY(StartRun());
+    QVERIFY(m_sim->Write(Frames(1, 900.0)));
+    QVERIFY(WaitForCount(*m_reader, 1));
+    QThread::msleep(200);
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), 1);
+    QCOMPARE(readings[0].temperature, 900.0);
+}
+
+void TestComReader::stopOnSilentLineEndsAndClosesThePort()
+{
+    QVERIFY(StartRun());
+    QThread::msleep(200);
+    QElapsedTimer timer;
+    timer.start();
+    m_reader->RequestStop();
+    QVERIFY(m_reader->WaitForStop(3000));
+    QVERIFY2(timer.elapsed() < 1200, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+    QVERIFY(!m_reader->IsReading());
+
+    QSerialPort port(m_sim->DevicePath());
+    QVERIFY2(port.open(QIODevice::ReadWrite), "the reader left the port open");
+}
+
+void TestComReader::openFailures_data()
+{
+    QTest::addColumn<QString>("device"); // empty: the simulator's line
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<bool>("heldElsewhere");
+    QTest::addColumn<QString>("text");
+
+    const QString cannotOpen = QStringLiteral("Не удалось открыть порт!");
+    QTest::newRow("missing device") << QStringLiteral("/dev/calorivista-no-such-line") << 9600 << false << cannotOpen;
+    QTest::newRow("held open by another program") << QString() << 9600 << true << cannotOpen;
+    QTest::newRow("rate 0") << QString() << 0 << false << QStringLiteral("Error! Can't create DCB structure");
+    QTest::newRow("negative rate") << QString() << -9600 << false << QStringLiteral("Error! Can't create DCB structure");
+}
+
+void TestComReader::openFailures()
+{
+    QFETCH(QString, device);
+    QFETCH(int, baudRate);
+    QFETCH(bool, heldElsewhere);
+    QFETCH(QString, text);
+
+    QSerialPort other(m_sim->DevicePath());
+    if (heldElsewhere)
+        QVERIFY(other.open(QIODevice::ReadWrite));
+    m_reader->SetLine(2, baudRate, device.isEmpty() ? m_sim->DevicePath() : device);
+    QVERIFY(!m_reader->OpenPort());
+
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, text);
+    QCOMPARE(m_messages->shown[0].caption, QString());
+    QCOMPARE(m_messages->shown[0].icon, QMessageBox::Critical);
+    QCOMPARE(m_messages->shown[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!m_reader->IsReading());
+    if (!heldElsewhere && device.isEmpty())
+        QVERIFY2(other.open(QIODevice::ReadWrite), "the failed open left the port open");
+}
+
+void TestComReader::hungUpLineDoesNotSpin()
+{
+    QVERIFY(StartRun());
+    QVERIFY(m_sim->Write(Frames(1, 20.0)));
+    QVERIFY(WaitForCount(*m_reader, 1));
+    m_sim->Close(); // the instrument's end goes away
+
+    const double cpuBefore = CpuSeconds();
+    QThread::msleep(2000);
+    const double cpuUsed = CpuSeconds() - cpuBefore;
+    QVERIFY2(cpuUsed < 0.2, qPrintable(QStringLiteral("%1 s of CPU in 2 s on a dead line").arg(cpuUsed)));
+
+    QElapsedTimer timer;
+    timer.start();
+    m_reader->RequestStop();
+    QVERIFY(m_reader->WaitForStop(3000));
+    QVERIFY2(timer.elapsed() < 1200, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+    QCOMPARE(Count(*m_reader), 1);
+}
+
+QTEST_GUILESS_MAIN(TestComReader)
+#include "tst_comreader.moc"
