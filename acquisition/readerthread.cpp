@@ -14,6 +14,13 @@ namespace {
 // how long a stop request waits to be seen.
 constexpr int kReadTimeoutMs = 500;
 
+// A read that finds only a few bytes means the line trickles (a real serial
+// line brings at most 11 520 bytes a second): the thread lets it gather for a
+// moment before it waits again, so that it wakes once for several frames
+// instead of once per frame. Stamps come at most this much later.
+constexpr unsigned long kTrickleGatherUs = 2000;
+constexpr qint64 kTrickleBytes = 128;
+
 } // namespace
 
 ReaderThread::ReaderThread(QString device, int baudRate, SampleList &store, CMutexLock &mutex,
@@ -82,7 +89,16 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
     std::vector<TempSample> pending;
     pending.reserve(4096);
     std::array<char, 16384> bytes;
+    const auto readAndDecode = [&] {
+        const qint64 count = port.read(bytes.data(), static_cast<qint64>(bytes.size()));
+        for (qint64 i = 0; i < count; ++i) {
+            if (decoder.Feed(static_cast<unsigned char>(bytes[static_cast<size_t>(i)])))
+                pending.push_back(decoder.Reading());
+        }
+        return count;
+    };
 
+    bool previousReadSmall = false;
     while (!m_bStop.load()) {
         if (!pending.empty())
             HandOver(pending, false);
@@ -97,12 +113,17 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
             }
             continue;
         }
-        const qint64 count = port.read(bytes.data(), static_cast<qint64>(bytes.size()));
-        for (qint64 i = 0; i < count; ++i) {
-            if (decoder.Feed(static_cast<unsigned char>(bytes[static_cast<size_t>(i)])))
-                pending.push_back(decoder.Reading());
+        const qint64 count = readAndDecode();
+        const bool smallRead = count > 0 && count < kTrickleBytes;
+        if (smallRead && previousReadSmall) {
+            HandOver(pending, false);
+            QThread::usleep(kTrickleGatherUs);
         }
+        previousReadSmall = smallRead;
     }
+    // Frames that had arrived whole when the stop came belong to the run too.
+    port.waitForReadyRead(0);
+    readAndDecode();
     // The line is no longer read, so the last readings may wait for the lock:
     // no reading of the run is dropped.
     port.close();

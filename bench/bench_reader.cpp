@@ -146,6 +146,7 @@ void BM_ReaderCpuShare(benchmark::State &state)
             return;
         std::atomic_bool stop {false};
         double senderCpu = 0;
+        long long sent = 0;
         SimulatorOptions options;
         options.framesPerSecond = framesPerSecond;
         options.profile = TemperatureProfile::Sine(900, 50, 60);
@@ -155,7 +156,7 @@ void BM_ReaderCpuShare(benchmark::State &state)
         std::thread sender;
         if (framesPerSecond > 0) {
             sender = std::thread([&] {
-                line.simulator.Run(options, stop);
+                sent = line.simulator.Run(options, stop).frames;
                 senderCpu = ThreadCpuSeconds();
             });
         }
@@ -165,11 +166,12 @@ void BM_ReaderCpuShare(benchmark::State &state)
             sender.join();
         const double readerCpu = ProcessCpuSeconds() - processCpuBefore - senderCpu
             - (ThreadCpuSeconds() - mainCpuBefore);
-        const int received = StoreCount(line.reader);
         line.Stop();
+        const int received = StoreCount(line.reader);
 
         state.SetIterationTime(std::chrono::duration<double>(window).count());
         state.counters["reader_cpu_percent_of_core"] = 100.0 * readerCpu / std::chrono::duration<double>(window).count();
+        state.counters["frames_sent"] = static_cast<double>(sent);
         state.counters["frames_received"] = received;
     }
 }

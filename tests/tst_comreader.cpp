@@ -87,6 +87,7 @@ private slots:
     void frameSplitByLongPausesKeepsItsStamp();
     void handOverKeepsArrivalOrderWhileLocked();
     void lastReadingsReachTheStoreAtStop();
+    void framesArrivedBeforeTheStopAreKept();
     void bytesWaitingBeforeTheOpenAreDiscarded();
     void stopOnSilentLineEndsAndClosesThePort();
     void openFailures_data();
@@ -230,6 +231,22 @@ void TestComReader::lastReadingsReachTheStoreAtStop()
     m_reader->Unlock();
     QVERIFY(m_reader->WaitForStop(3000));
     QCOMPARE(Count(*m_reader), 50);
+}
+
+void TestComReader::framesArrivedBeforeTheStopAreKept()
+{
+    QVERIFY(StartRun());
+    // A trickle of frames, as from a real line, up to the stop request.
+    const int frames = 60;
+    for (int i = 0; i < frames; ++i) {
+        QVERIFY(m_sim->Write(InstrumentSimulator::EncodeFrame(100.0 + i)));
+        QThread::usleep(700);
+    }
+    m_reader->RequestStop();
+    QVERIFY(m_reader->WaitForStop(3000));
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), frames);
+    QCOMPARE(readings.constLast().temperature, 100.0 + frames - 1);
 }
 
 void TestComReader::bytesWaitingBeforeTheOpenAreDiscarded()
