@@ -45,6 +45,19 @@ std::time_t LocalSeconds(const SYSTEMTIME &st)
     return std::mktime(&local);
 }
 
+std::time_t LocalSecondsCache::Of(const SYSTEMTIME &st)
+{
+    const bool sameSecond = m_bValid && st.wSecond == m_stKey.wSecond && st.wMinute == m_stKey.wMinute
+        && st.wHour == m_stKey.wHour && st.wDay == m_stKey.wDay && st.wMonth == m_stKey.wMonth
+        && st.wYear == m_stKey.wYear;
+    if (!sameSecond) {
+        m_stKey = st;
+        m_nSeconds = LocalSeconds(st);
+        m_bValid = true;
+    }
+    return m_nSeconds;
+}
+
 SYSTEMTIME LocalClock::Now()
 {
     using namespace std::chrono;

@@ -31,6 +31,19 @@ void GetLocalTime(SYSTEMTIME *st);
 // with daylight saving decided by the library.
 std::time_t LocalSeconds(const SYSTEMTIME &st);
 
+// LocalSeconds for runs of readings: readings of one second share their
+// calendar second, so it is converted once per distinct second (mktime is slow).
+class LocalSecondsCache
+{
+public:
+    std::time_t Of(const SYSTEMTIME &st);
+
+private:
+    bool m_bValid = false;
+    SYSTEMTIME m_stKey {};
+    std::time_t m_nSeconds = 0;
+};
+
 // Reads the local time quickly enough to stamp every frame of a fast line:
 // the calendar conversion is done once per second and reused within it.
 class LocalClock

@@ -2,37 +2,6 @@
 
 #include <QtGlobal>
 
-namespace {
-
-// Readings of one second share their calendar second; converting it once per
-// distinct second keeps a long trim cheap (mktime is slow).
-class SecondsCache
-{
-public:
-    std::time_t Of(const SYSTEMTIME &st)
-    {
-        if (!m_bValid || !SameSecond(st, m_stKey)) {
-            m_stKey = st;
-            m_nSeconds = LocalSeconds(st);
-            m_bValid = true;
-        }
-        return m_nSeconds;
-    }
-
-private:
-    static bool SameSecond(const SYSTEMTIME &a, const SYSTEMTIME &b)
-    {
-        return a.wSecond == b.wSecond && a.wMinute == b.wMinute && a.wHour == b.wHour && a.wDay == b.wDay
-            && a.wMonth == b.wMonth && a.wYear == b.wYear;
-    }
-
-    bool m_bValid = false;
-    SYSTEMTIME m_stKey {};
-    std::time_t m_nSeconds = 0;
-};
-
-} // namespace
-
 SampleList::SampleList()
 {
     m_chunks.push_front(std::make_unique_for_overwrite<Chunk>());
@@ -83,7 +52,7 @@ void SampleList::Trim(const SYSTEMTIME &now, const TempSample *saveMark)
     if (saveMark == nullptr)
         return;
     const std::time_t nowSeconds = LocalSeconds(now);
-    SecondsCache seconds;
+    LocalSecondsCache seconds;
     for (int count = GetCount(); count > 0; --count) {
         const TempSample *oldest = GetAt(count - 1);
         // A negative age (clock set back) counts as young.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -13,7 +14,7 @@ struct Message
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
 };
 
-// Every modal message box of the program passes through one MessageSeam, so
+// Every modal message box and prompt of the program passes through one MessageSeam, so
 // that tests can answer them without a person. The program uses this class as
 // it is; tests derive from it and answer from a script.
 class MessageSeam
@@ -23,4 +24,8 @@ public:
 
     // Shows the message modally and returns the button that closed it.
     virtual QMessageBox::StandardButton Show(const Message &message);
+
+    // Runs a prompt (a dialog that asks for something) modally and returns its
+    // result, QDialog::Accepted or QDialog::Rejected.
+    virtual int Exec(QDialog &prompt);
 };

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <functional>
+
 // Answers the program's message boxes in tests and keeps what they said.
 class ScriptedMessages : public MessageSeam
 {
@@ -14,6 +16,13 @@ public:
         return answers.isEmpty() ? QMessageBox::Ok : answers.takeFirst();
     }
 
+    // Answers a prompt; without one every prompt is cancelled.
+    int Exec(QDialog &dialog) override
+    {
+        return prompt ? prompt(dialog) : int(QDialog::Rejected);
+    }
+
     QList<Message> shown;
     QList<QMessageBox::StandardButton> answers;
+    std::function<int(QDialog &)> prompt;
 };

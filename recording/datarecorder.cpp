@@ -1,0 +1,95 @@
+#include "datarecorder.h"
+
+#include "datafileformat.h"
+#include "durablefile.h"
+#include "filenamedlg.h"
+#include "messageseam.h"
+#include "samplelist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr int kLastNumberedFile = 9999;
+
+} // namespace
+
+int SavingPeriodMs(int intervalSeconds)
+{
+    const qint64 period = static_cast<qint64>(intervalSeconds) * 1000;
+    return static_cast<int>(std::clamp<qint64>(period, 1000, std::numeric_limits<int>::max()));
+}
+
+DataRecorder::DataRecorder(MessageSeam &prompts, QWidget *promptParent)
+    : m_prompts(prompts)
+    , m_pPromptParent(promptParent)
+{
+}
+
+void DataRecorder::SetReferenceTimeToNow()
+{
+    GetLocalTime(&m_stRefTime);
+    m_stRefTime.wMilliseconds = 0;
+}
+
+bool DataRecorder::SaveData(SampleList &store, const TempSample *&saveMark, QTimer &savingTimer,
+                            int savingIntervalSeconds)
+{
+    if (store.GetCount() == 0)
+        return true;
+    savingTimer.stop();
+    const auto rearm = [&] { savingTimer.start(SavingPeriodMs(savingIntervalSeconds)); };
+
+    QString name;
+    if (m_nFileCounter <= kLastNumberedFile) {
+        name = QStringLiteral("%1").arg(m_nFileCounter, 4, 10, QLatin1Char('0'));
+        ++m_nFileCounter; // used up even if the file then cannot be written
+    } else {
+        CFileNameDlg prompt(m_pPromptParent);
+        prompt.m_strFileName = m_strTypedName;
+        if (m_prompts.Exec(prompt) != QDialog::Accepted) {
+            rearm(); // the readings wait for the next save
+            return true;
+        }
+        name = m_strTypedName = prompt.m_strFileName;
+    }
+
+    const bool saved = !name.isEmpty() && WriteDataFile(QDir(m_strFolder).filePath(name), store, saveMark);
+    if (saved)
+        saveMark = store.GetAt(0);
+    SetReferenceTimeToNow();
+    rearm();
+    return saved;
+}
+
+bool DataRecorder::WriteDataFile(const QString &path, const SampleList &store, const TempSample *saveMark) const
+{
+    QFile file(path);
+    // Unbuffered: every line reaches the file as it is written, so a failing
+    // disk shows at the line that failed.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return false;
+
+    const int count = store.GetCount();
+    int unsaved = 0; // readings newer than the mark
+    while (unsaved < count && store.GetAt(unsaved) != saveMark)
+        ++unsaved;
+    if (unsaved > 0) {
+        const QByteArray header = DataFileHeader(m_stRefTime);
+        if (file.write(header) != header.size())
+            return false;
+        OffsetClock offsets(m_stRefTime);
+        for (int i = unsaved - 1; i >= 0; --i) {
+            const TempSample &reading = *store.GetAt(i);
+            const QByteArray line = DataFileLine(offsets.SecondsTo(reading.time), reading.temperature);
+            if (file.write(line) != line.size())
+                return false;
+        }
+    }
+    return SyncToDisk(file);
+}

@@ -1,0 +1,31 @@
+#include "durablefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#  include <io.h>
+#else
+#  include <fcntl.h>
+#  include <unistd.h>
+#endif
+
+bool SyncToDisk(QFile &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    if (::fsync(file.handle()) != 0)
+        return false;
+    // A new file is only safe once the folder's entry for it is on the disk too.
+    const QByteArray folder = QFile::encodeName(QFileInfo(file.fileName()).absolutePath());
+    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+    if (folderFd < 0)
+        return false;
+    const bool synced = ::fsync(folderFd) == 0;
+    ::close(folderFd);
+    return synced;
+#endif
+}
