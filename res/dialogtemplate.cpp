@@ -1,6 +1,12 @@
 #include "dialogtemplate.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -34,34 +40,74 @@ QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     }
-    case ControlTemplate::Kind::LineEdit:
-        return new QLineEdit(control.text, dialog);
-    case ControlTemplate::Kind::MultiLineEdit:
-        return new QPlainTextEdit(control.text, dialog);
+    case ControlTemplate::Kind::Icon: {
+        auto *icon = new QLabel(dialog);
+        icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+        return icon;
+    }
+    case ControlTemplate::Kind::LineEdit: {
+        auto *edit = new QLineEdit(control.text, dialog);
+        edit->setReadOnly(control.flags & ControlTemplate::ReadOnly);
+        if (control.flags & ControlTemplate::DigitsOnly)
+            edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+        return edit;
+    }
+    case ControlTemplate::Kind::MultiLineEdit: {
+        auto *edit = new QPlainTextEdit(control.text, dialog);
+        edit->setTabChangesFocus(true);
+        return edit;
+    }
     case ControlTemplate::Kind::GroupBox:
         return new QGroupBox(control.text, dialog);
+    case ControlTemplate::Kind::RadioButton:
+        return new QRadioButton(control.text, dialog);
+    case ControlTemplate::Kind::CheckBox:
+        return new QCheckBox(control.text, dialog);
+    case ControlTemplate::Kind::ComboBox: {
+        auto *combo = new QComboBox(dialog);
+        combo->setEditable(control.flags & ControlTemplate::Editable);
+        QStringList items = control.items;
+        if (control.flags & ControlTemplate::Sorted)
+            items.sort();
+        combo->addItems(items);
+        if (combo->isEditable())
+            combo->setInsertPolicy(QComboBox::NoInsert);
+        return combo;
+    }
+    case ControlTemplate::Kind::ListBox:
+        return new QListWidget(dialog);
     }
     return nullptr;
 }
 
 } // namespace
 
-void BuildFromTemplate(QWidget *dialog, const DialogTemplate &dialogTemplate)
+QRect DialogUnitsToPixels(const QWidget *widget, const QRect &units)
 {
-    const QFontMetrics metrics(dialog->font());
+    const QFontMetrics metrics(widget->font());
     const int cx = metrics.averageCharWidth();
     const int cy = metrics.height();
-    const auto toPixels = [cx, cy](const QRect &units) {
-        return QRect(units.x() * cx / 4, units.y() * cy / 8, units.width() * cx / 4, units.height() * cy / 8);
-    };
+    return QRect(units.x() * cx / 4, units.y() * cy / 8, units.width() * cx / 4, units.height() * cy / 8);
+}
+
+void BuildFromTemplate(QWidget *dialog, const DialogTemplate &dialogTemplate)
+{
+    const auto toPixels = [dialog](const QRect &units) { return DialogUnitsToPixels(dialog, units); };
 
     dialog->setWindowTitle(dialogTemplate.caption);
     dialog->setFixedSize(toPixels(QRect(QPoint(0, 0), dialogTemplate.size)).size());
     QWidget *previous = nullptr;
     for (const ControlTemplate &control : dialogTemplate.controls) {
         QWidget *widget = CreateControl(dialog, control);
-        widget->setGeometry(toPixels(control.rect));
-        widget->setEnabled(!control.disabled);
+        QRect place = toPixels(control.rect);
+        if (control.kind == ControlTemplate::Kind::ComboBox) // a combo's height includes its drop-down list
+            place.setHeight(widget->sizeHint().height());
+        widget->setGeometry(place);
+        widget->setEnabled(!(control.flags & ControlTemplate::Disabled));
+        if (control.flags & ControlTemplate::Hidden)
+            widget->hide();
+        if (control.kind == ControlTemplate::Kind::GroupBox)
+            widget->lower(); // a frame lies under its controls and takes no clicks from them
         if (control.id >= 0) {
             widget->setProperty(kIdProperty, control.id);
             widget->setObjectName(QStringLiteral("control%1").arg(control.id));

@@ -97,7 +97,7 @@ std::unique_ptr<QSettings> SettingsStore::Open() const
                                             QSettings::NativeFormat);
 #else
     else
-        store = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Calorivista"),
+        store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Calorivista"),
                                             QStringLiteral("Calorivista"));
 #endif
     if (store->status() != QSettings::NoError || !store->isWritable())

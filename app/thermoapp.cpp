@@ -1,0 +1,32 @@
+#include "thermoapp.h"
+
+#include "appicon.h"
+#include "messageseam.h"
+#include "quitsignals.h"
+#include "settingsstore.h"
+#include "thermodlg.h"
+
+CThermoApp::CThermoApp(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    setOrganizationName(QStringLiteral("Calorivista"));
+    setApplicationName(QStringLiteral("Calorivista"));
+    setApplicationVersion(QStringLiteral(CALORIVISTA_VERSION));
+    setWindowIcon(AppIcon());
+}
+
+int CThermoApp::InitInstance()
+{
+    MessageSeam messages;
+    const SettingsStore settingsStore;
+    CThermoDlg dialog(messages, settingsStore);
+
+    // Log-out, shutdown or a quit signal during a run: stop and save it first.
+    QuitSignals quitSignals;
+    connect(&quitSignals, &QuitSignals::quitRequested, &dialog, &CThermoDlg::OnSystemQuit);
+    connect(this, &QGuiApplication::commitDataRequest, &dialog, &CThermoDlg::OnSystemQuit);
+    setQuitOnLastWindowClosed(false);
+
+    dialog.exec();
+    return 0;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QApplication>
+
+// The application: runs the main dialog until it ends.
+class CThermoApp : public QApplication
+{
+    Q_OBJECT
+
+public:
+    CThermoApp(int &argc, char **argv);
+
+    // Runs the main dialog modally; its end is the program's end.
+    int InitInstance();
+};

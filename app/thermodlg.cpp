@@ -1,0 +1,364 @@
+#include "thermodlg.h"
+
+#include "aboutdlg.h"
+#include "appicon.h"
+#include "commentfile.h"
+#include "configfile.h"
+#include "dialogtemplate.h"
+#include "integertext.h"
+#include "messageseam.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kTemplateId = 102;
+constexpr int kStartButton = 1;
+constexpr int kCancelButton = 2;
+constexpr int kSettingsButton = 1000;
+constexpr int kFolderButton = 1002;
+constexpr int kFolderEdit = 1003;
+constexpr int kCommentEdit = 1005;
+constexpr int kChartButton = 1006;
+constexpr int kMinTEdit = 1024;
+constexpr int kMaxTEdit = 1025;
+constexpr int kTemperatureEdit = 1026;
+constexpr int kStopButton = 1029;
+
+constexpr int kDisplayPeriodMs = 1000;
+// How long Stop and Close wait for the reader's end (it ends within ~500 ms).
+constexpr int kReaderEndWaitMs = 5000;
+
+Message Question(const QString &text, const QString &caption)
+{
+    Message question;
+    question.text = text;
+    question.caption = caption;
+    question.icon = QMessageBox::Warning;
+    question.buttons = QMessageBox::Yes | QMessageBox::No;
+    return question;
+}
+
+Message Error(const QString &text)
+{
+    Message error;
+    error.text = text;
+    error.caption = QStringLiteral("Ошибка");
+    error.icon = QMessageBox::Critical;
+    return error;
+}
+
+} // namespace
+
+CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore, QWidget *parent)
+    : QDialog(parent)
+    , m_messages(messages)
+    , m_settingsStore(settingsStore)
+    , m_dlgSettings(messages, this)
+    , m_reader(messages)
+    , m_recorder(messages, this)
+{
+    BuildFromTemplate(this, Template(kTemplateId));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setWindowIcon(AppIcon());
+
+    connect(TemplateControl<QPushButton>(this, kFolderButton), &QPushButton::clicked, this, &CThermoDlg::OnChooseFolder);
+    connect(TemplateControl<QPushButton>(this, kSettingsButton), &QPushButton::clicked, this, &CThermoDlg::OnSettings);
+    connect(TemplateControl<QPushButton>(this, kChartButton), &QPushButton::clicked, this, &CThermoDlg::OnShowChart);
+    connect(&m_displayTimer, &QTimer::timeout, this, &CThermoDlg::OnDisplayTick);
+    connect(&m_savingTimer, &QTimer::timeout, this, &CThermoDlg::OnSavingTick);
+    connect(TemplateControl<QPushButton>(this, kStopButton), &QPushButton::clicked, this, &CThermoDlg::OnStop);
+
+    OnInitDialog();
+}
+
+CThermoDlg::~CThermoDlg()
+{
+    if (m_bRunning)
+        EndRun();
+}
+
+void CThermoDlg::OnInitDialog()
+{
+    m_strStartDir = QDir::currentPath();
+    ThermoSettings settings = CurrentSettings();
+    m_settingsStore.LoadSettings(settings, m_messages);
+    ApplySettings(settings);
+    m_displayTimer.start(kDisplayPeriodMs);
+    DoDataExchange(false);
+}
+
+ThermoSettings CThermoDlg::CurrentSettings() const
+{
+    ThermoSettings settings;
+    settings.nBaudRate = m_dlgSettings.m_nBaudRate;
+    settings.nPort = m_dlgSettings.m_nPort;
+    settings.nSaveInterval = m_dlgSettings.m_nSaveInterval;
+    settings.strFolder = m_strFolder;
+    settings.nMinT = m_nMinT;
+    settings.nMaxT = m_nMaxT;
+    settings.strPortDevice1 = m_dlgSettings.m_strPortDevice1;
+    settings.strPortDevice2 = m_dlgSettings.m_strPortDevice2;
+    return settings;
+}
+
+void CThermoDlg::ApplySettings(const ThermoSettings &settings)
+{
+    m_dlgSettings.m_nBaudRate = settings.nBaudRate;
+    m_dlgSettings.m_nPort = settings.nPort;
+    m_dlgSettings.m_nSaveInterval = settings.nSaveInterval;
+    m_dlgSettings.m_strPortDevice1 = settings.strPortDevice1;
+    m_dlgSettings.m_strPortDevice2 = settings.strPortDevice2;
+    m_strFolder = settings.strFolder;
+    m_nMinT = settings.nMinT;
+    m_nMaxT = settings.nMaxT;
+}
+
+bool CThermoDlg::DoDataExchange(bool bSaveAndValidate)
+{
+    auto *folder = TemplateControl<QLineEdit>(this, kFolderEdit);
+    auto *comment = TemplateControl<QPlainTextEdit>(this, kCommentEdit);
+    auto *minT = TemplateControl<QLineEdit>(this, kMinTEdit);
+    auto *maxT = TemplateControl<QLineEdit>(this, kMaxTEdit);
+    if (!bSaveAndValidate) {
+        folder->setText(m_strFolder);
+        comment->setPlainText(m_strComment);
+        minT->setText(QString::number(m_nMinT));
+        maxT->setText(QString::number(m_nMaxT));
+        return true;
+    }
+    m_strFolder = folder->text();
+    m_strComment = comment->toPlainText();
+    for (auto [edit, member] : {std::pair {minT, &m_nMinT}, std::pair {maxT, &m_nMaxT}}) {
+        if (!ParseWholeInteger(edit->text(), member)) {
+            m_messages.Show(IntegerNotice());
+            edit->setFocus();
+            edit->selectAll();
+            return false;
+        }
+    }
+    return true;
+}
+
+void CThermoDlg::SetRunningButtons(bool bRunning)
+{
+    TemplateControl<QPushButton>(this, kStartButton)->setEnabled(!bRunning);
+    TemplateControl<QPushButton>(this, kStopButton)->setEnabled(bRunning);
+    TemplateControl<QPushButton>(this, kCancelButton)->setEnabled(!bRunning);
+}
+
+void CThermoDlg::accept()
+{
+    OnOK();
+}
+
+void CThermoDlg::OnOK()
+{
+    if (m_bRunning)
+        return; // Enter while a run goes on: "OK(Start)" is disabled
+    if (!DoDataExchange(true))
+        return;
+    m_settingsStore.SaveSettings(CurrentSettings());
+    m_reader.ClearSamples();
+    m_pSaveMark = nullptr;
+    if (!m_bFolderStarted)
+        m_recorder.SetFileCounter(0);
+    if (!EnterRecordFolder())
+        return;
+
+    // The run writes into the folder it entered now, wherever the working
+    // directory goes later.
+    m_recorder.SetFolder(QDir::currentPath());
+    if (!WriteCommentFile(m_recorder.Folder(), m_strComment)) {
+        Message warning;
+        warning.text = QStringLiteral("Не удалось сохранить комментарий!");
+        warning.icon = QMessageBox::Warning;
+        m_messages.Show(warning);
+    }
+    m_recorder.SetReferenceTimeToNow();
+    m_reader.SetLine(m_dlgSettings.m_nPort, m_dlgSettings.m_nBaudRate, PortDevice(CurrentSettings(), m_dlgSettings.m_nPort));
+    m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
+    if (!m_reader.OpenPort())
+        return;
+    m_reader.StartReading();
+    m_pSaveMark = nullptr;
+    m_bRunning = true;
+    m_bFolderStarted = true;
+    SetRunningButtons(true);
+}
+
+bool CThermoDlg::EnterRecordFolder()
+{
+    const QString folder = m_strFolder;
+    if (!folder.isEmpty() && QDir::setCurrent(folder)) {
+        if (!m_bFolderStarted && FolderHoldsDataFiles()) {
+            const QMessageBox::StandardButton answer = m_messages.Show(Question(
+                QStringLiteral("Возможно, в этой папки имеются данные, снятые во время предыдущих сеансов работы. "
+                               "В случае продолжения, эти данные будут потеряны. Продолжить?"),
+                QStringLiteral("Предупреждение")));
+            if (answer != QMessageBox::Yes)
+                return false;
+        }
+        return true;
+    }
+    // A missing folder whose parent exists may be created; anything else is an error.
+    const QFileInfo info(QDir::cleanPath(folder));
+    const bool missingWithParent = !folder.isEmpty() && !info.exists() && QFileInfo(info.absolutePath()).isDir();
+    if (!missingWithParent) {
+        m_messages.Show(Error(QStringLiteral("Не удалось сменить папку.")));
+        return false;
+    }
+    const QMessageBox::StandardButton answer = m_messages.Show(
+        Question(QStringLiteral("Папка, которую вы задали не существует. Хотите ли вы её создать?"),
+                 QApplication::applicationName()));
+    if (answer != QMessageBox::Yes)
+        return false;
+    QDir().mkdir(folder);
+    return QDir::setCurrent(folder); // a fresh folder holds nothing to ask about
+}
+
+bool CThermoDlg::FolderHoldsDataFiles() const
+{
+    // The run overwrites from "0000" on, so any numbered data file counts.
+    static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
+    const QStringList names = QDir::current().entryList(QStringList {QStringLiteral("????")}, QDir::Files);
+    return std::any_of(names.cbegin(), names.cend(), [](const QString &name) { return numbered.match(name).hasMatch(); });
+}
+
+bool CThermoDlg::SaveData()
+{
+    return m_recorder.SaveData(m_reader.Samples(), m_pSaveMark, m_savingTimer, m_dlgSettings.m_nSaveInterval);
+}
+
+void CThermoDlg::EndRun()
+{
+    m_reader.RequestStop();
+    // The last save comes after the reader's last hand-over.
+    m_reader.WaitForStop(kReaderEndWaitMs);
+    m_bRunning = false;
+    SetRunningButtons(false);
+    m_reader.Lock();
+    SampleList &store = m_reader.Samples();
+    if (store.GetCount() > 0 && store.GetAt(0) != m_pSaveMark)
+        SaveData();
+    m_reader.Unlock();
+    m_reader.ClearSamples();
+    m_pSaveMark = nullptr;
+    m_savingTimer.stop();
+}
+
+void CThermoDlg::OnStop()
+{
+    WriteConfigFile(m_strStartDir, CurrentSettings());
+    EndRun();
+}
+
+void CThermoDlg::OnClose()
+{
+    EndRun();
+    DoDataExchange(true);
+    WriteConfigFile(m_strStartDir, CurrentSettings());
+    OnCancel();
+}
+
+void CThermoDlg::closeEvent(QCloseEvent *event)
+{
+    OnClose();
+    event->accept();
+}
+
+void CThermoDlg::reject()
+{
+    if (m_bRunning)
+        return; // Esc while a run goes on would tear down the store under the reader
+    OnCancel();
+}
+
+void CThermoDlg::OnCancel()
+{
+    m_settingsStore.SaveSettings(CurrentSettings());
+    QDialog::reject();
+}
+
+void CThermoDlg::OnSystemQuit()
+{
+    if (m_bRunning || isVisible())
+        OnClose();
+}
+
+void CThermoDlg::OnSettings()
+{
+    if (m_messages.Exec(m_dlgSettings) == QDialog::Accepted)
+        WriteConfigFile(m_strStartDir, CurrentSettings());
+}
+
+void CThermoDlg::OnShowChart()
+{
+    DoDataExchange(true);
+    if (m_nMinT > m_nMaxT)
+        std::swap(m_nMinT, m_nMaxT);
+    if (m_nMinT == m_nMaxT) {
+        Message warning;
+        warning.text = QStringLiteral("Значение \"От\" не должно быть равным \"До\"!");
+        warning.icon = QMessageBox::Warning;
+        m_messages.Show(warning);
+        return;
+    }
+    DoDataExchange(false);
+    m_bChartVisible = true; // the chart window comes with its own change
+}
+
+void CThermoDlg::OnChooseFolder()
+{
+    // The record-folder chooser comes with its own change.
+}
+
+void CThermoDlg::OnAbout()
+{
+    CAboutDlg about(this);
+    m_messages.Exec(about);
+}
+
+void CThermoDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("&About Calorivista..."), this, &CThermoDlg::OnAbout);
+    menu.exec(event->globalPos());
+}
+
+void CThermoDlg::OnDisplayTick()
+{
+    m_reader.Lock();
+    SYSTEMTIME now {};
+    GetLocalTime(&now);
+    SampleList &store = m_reader.Samples();
+    if (store.GetCount() > 0) {
+        TemplateControl<QLineEdit>(this, kTemperatureEdit)
+            ->setText(QString::asprintf("%f", store.GetAt(0)->temperature));
+        store.Trim(now, m_pSaveMark);
+    }
+    m_reader.Unlock();
+}
+
+void CThermoDlg::OnSavingTick()
+{
+    if (!m_bRunning)
+        return;
+    m_reader.Lock();
+    SampleList &store = m_reader.Samples();
+    // Every reading newer than the mark (all of them while it is null) is unsaved.
+    if (store.GetCount() > 0 && store.GetAt(0) != m_pSaveMark && !SaveData())
+        m_messages.Show(Error(QStringLiteral("Не удалось сохранить данные")));
+    m_reader.Unlock();
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "comreader.h"
+#include "datarecorder.h"
+#include "settingsdlg.h"
+#include "settingsstore.h"
+
+#include <QDialog>
+#include <QTimer>
+
+class MessageSeam;
+
+// The main dialog: the whole program. It owns the settings dialog, the
+// acquisition object with the store, and the timers; its buttons start and
+// stop a run, choose the record folder, open the settings and show the chart.
+class CThermoDlg : public QDialog
+{
+    Q_OBJECT
+
+    MessageSeam &m_messages;
+    const SettingsStore &m_settingsStore;
+
+public:
+    CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore, QWidget *parent = nullptr);
+    // Ends a run still going, so the store never goes away under the reader.
+    ~CThermoDlg() override;
+
+    // Moves the members into the controls (false) or takes them from the
+    // controls (true). Taking fails when a chart-limit box holds no integer:
+    // the user is told, that box gets the focus, later members keep their values.
+    bool DoDataExchange(bool bSaveAndValidate);
+
+    bool IsRunning() const { return m_bRunning; }
+
+    // Start (the "OK(Start)" button and Enter) and Cancel (the "Cancel" button
+    // and Esc; ignored while a run goes on).
+    void accept() override;
+    void reject() override;
+
+public slots:
+    void OnStop();
+    void OnClose();
+    void OnSettings();
+    void OnShowChart();
+    void OnChooseFolder();
+    void OnAbout();
+    // The system ends the session or tells the program to quit: a run still
+    // going is stopped and saved as Close does.
+    void OnSystemQuit();
+
+    void OnDisplayTick();
+    void OnSavingTick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void OnInitDialog();
+    void OnOK();
+    void OnCancel();
+    // Makes the record folder the working directory, asking what the design
+    // asks on the way. False when Start must end here.
+    bool EnterRecordFolder();
+    bool FolderHoldsDataFiles() const;
+    void EndRun();
+    bool SaveData();
+    ThermoSettings CurrentSettings() const;
+    void ApplySettings(const ThermoSettings &settings);
+    void SetRunningButtons(bool bRunning);
+
+public:
+    // The dialog's state, as the flows and their tests see it.
+    CSettingsDlg m_dlgSettings;
+    CComReader m_reader;
+    const TempSample *m_pSaveMark = nullptr;
+    QString m_strStartDir;
+    bool m_bRunning = false;
+    bool m_bFolderStarted = false;
+    bool m_bChartVisible = false;
+    QString m_strFolder;
+    QString m_strComment;
+    int m_nMinT = 0;
+    int m_nMaxT = 0;
+    DataRecorder m_recorder; // file counter, reference time, the run's folder
+
+    QTimer m_displayTimer; // timer 1
+    QTimer m_savingTimer;  // timer 2
+};

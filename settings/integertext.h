@@ -1,0 +1,18 @@
+#pragma once
+
+#include "messageseam.h"
+
+#include <QString>
+
+// Integers in the dialogs' edit boxes.
+
+// The whole text (blanks around it allowed) is a signed 32-bit decimal integer.
+bool ParseWholeInteger(const QString &text, int *value);
+
+// The integer that the start of the text spells, as atoi reads it: optional
+// leading white space and sign, then digits up to the first non-digit; 0 when
+// there are none. Clamped to the 32-bit range.
+int LeadingInteger(const QString &text);
+
+// The notice shown when an edit box that must hold an integer does not.
+Message IntegerNotice();

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+
+class MessageSeam;
+class QLabel;
+
+// The settings dialog: port (COM1/COM2), baud rate and saving interval. The
+// main dialog keeps one for its whole life; its members are the settings
+// themselves, so confirming it changes them in place.
+class CSettingsDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CSettingsDlg(MessageSeam &messages, QWidget *parent = nullptr);
+
+    int m_nBaudRate = 9600;
+    int m_nPort = 1;
+    QString m_strBaudRate = QStringLiteral("9600");
+    int m_nSaveInterval = 600;
+    QString m_strDataBits;
+    QString m_strParity;
+    // The devices that COM1 and COM2 stand for (shown beside the port choice
+    // where there are no COM ports).
+    QString m_strPortDevice1 = QStringLiteral("/dev/ttyS0");
+    QString m_strPortDevice2 = QStringLiteral("/dev/ttyS1");
+
+    // Moves the members into the controls (false) or takes them from the
+    // controls (true). Taking fails when the interval box holds no integer: the
+    // user is told, the box gets the focus back.
+    bool DoDataExchange(bool bSaveAndValidate);
+
+    void accept() override; // OnOK
+
+protected:
+    void showEvent(QShowEvent *event) override; // OnShowWindow
+
+private:
+    void OnShowWindow();
+    void OnOK();
+
+    MessageSeam &m_messages;
+    QLabel *m_pDevice1 = nullptr;
+    QLabel *m_pDevice2 = nullptr;
+};
