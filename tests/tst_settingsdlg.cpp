@@ -1,0 +1,123 @@
+#include "dialogtemplate.h"
+#include "scriptedmessages.h"
+#include "settingsdlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+class TestSettingsDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void confirm_data();
+    void confirm();
+    void cancelKeepsTheOpeningCorrections();
+    void showsTheDevicesOfThePorts();
+};
+
+void TestSettingsDlg::confirm_data()
+{
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("typed"); // empty: leave what the dialog shows
+    QTest::addColumn<bool>("chooseCom2");
+    QTest::addColumn<QString>("interval");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("resultBaudRate");
+    QTest::addColumn<int>("resultPort");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("accepted");
+
+    const QString unknown = QStringLiteral("Неизвестная ошибка");
+    QTest::newRow("300 is shown as 9600") << 300 << 1 << "" << false << "600" << "9600" << 9600 << 1 << "" << true;
+    QTest::newRow("57600 chosen") << 9600 << 1 << "57600" << true << "600" << "9600" << 57600 << 2 << "" << true;
+    QTest::newRow("-5 accepted") << 9600 << 1 << "-5" << false << "60" << "9600" << -5 << 1 << "" << true;
+    QTest::newRow("-5 replaced when shown") << -5 << 1 << "" << false << "60" << "9600" << 9600 << 1 << "" << true;
+    QTest::newRow("port 3 opens as COM1") << 115200 << 3 << "" << false << "0" << "115200" << 115200 << 1 << "" << true;
+    QTest::newRow("trailing blanks are forgiven") << 9600 << 2 << "19200 \t" << true << "1" << "9600" << 19200 << 2 << ""
+                                                  << true;
+    QTest::newRow("9600 baud: error, port not taken")
+        << 9600 << 1 << "9600 baud" << true << "300" << "9600" << 9600 << 1 << unknown << true;
+    QTest::newRow("leading zero: error") << 9600 << 1 << "019200" << true << "300" << "9600" << 19200 << 1 << unknown
+                                         << true;
+    QTest::newRow("no digits: rate 0") << 9600 << 1 << "fast" << false << "300" << "9600" << 0 << 1 << unknown << true;
+    QTest::newRow("empty interval refused") << 9600 << 1 << "" << false << "" << "9600" << 9600 << 1
+                                            << "Введите целое число." << false;
+}
+
+void TestSettingsDlg::confirm()
+{
+    QFETCH(int, baudRate);
+    QFETCH(int, port);
+    QFETCH(QString, typed);
+    QFETCH(bool, chooseCom2);
+    QFETCH(QString, interval);
+    QFETCH(QString, message);
+    QFETCH(bool, accepted);
+
+    ScriptedMessages messages;
+    CSettingsDlg dialog(messages);
+    dialog.m_nBaudRate = baudRate;
+    dialog.m_nPort = port;
+    dialog.show();
+    auto *rate = TemplateControl<QComboBox>(&dialog, 1007);
+    QTEST(rate->currentText(), "shown");
+    QCOMPARE(TemplateControl<QRadioButton>(&dialog, 1011)->isChecked(), dialog.m_nPort == 1);
+
+    if (!typed.isEmpty())
+        rate->setEditText(typed);
+    if (chooseCom2)
+        TemplateControl<QRadioButton>(&dialog, 1012)->setChecked(true);
+    TemplateControl<QLineEdit>(&dialog, 1028)->setText(interval);
+    QTest::mouseClick(TemplateControl<QWidget>(&dialog, 1), Qt::LeftButton);
+
+    QTEST(dialog.m_nBaudRate, "resultBaudRate");
+    QTEST(dialog.m_nPort, "resultPort");
+    QCOMPARE(messages.shown.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty())
+        QCOMPARE(messages.shown[0].text, message);
+    QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+    QCOMPARE(dialog.isVisible(), !accepted);
+    if (accepted)
+        QCOMPARE(dialog.m_nSaveInterval, interval.toInt());
+}
+
+void TestSettingsDlg::cancelKeepsTheOpeningCorrections()
+{
+    ScriptedMessages messages;
+    CSettingsDlg dialog(messages);
+    dialog.m_nBaudRate = 300;
+    dialog.m_nPort = 7;
+    dialog.m_nSaveInterval = 42;
+    dialog.show();
+    TemplateControl<QComboBox>(&dialog, 1007)->setEditText(QStringLiteral("57600"));
+    QTest::mouseClick(TemplateControl<QWidget>(&dialog, 2), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialog.m_nBaudRate, 9600);
+    QCOMPARE(dialog.m_nPort, 1);
+    QCOMPARE(dialog.m_nSaveInterval, 42);
+}
+
+void TestSettingsDlg::showsTheDevicesOfThePorts()
+{
+#ifdef Q_OS_WIN
+    QSKIP("COM ports are themselves on Windows");
+#endif
+    ScriptedMessages messages;
+    CSettingsDlg dialog(messages);
+    dialog.m_strPortDevice1 = QStringLiteral("/dev/pts/3");
+    dialog.m_strPortDevice2 = QStringLiteral("/dev/ttyUSB0");
+    dialog.show();
+    QStringList texts;
+    for (const QLabel *label : dialog.findChildren<QLabel *>())
+        texts << label->text();
+    QVERIFY(texts.contains(QStringLiteral("/dev/pts/3")));
+    QVERIFY(texts.contains(QStringLiteral("/dev/ttyUSB0")));
+}
+
+QTEST_MAIN(TestSettingsDlg)
+#include "tst_settingsdlg.moc"

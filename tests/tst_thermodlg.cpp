@@ -1,0 +1,455 @@
+// The main dialog's flows with the simulated instrument on a pseudo-terminal,
+// a settings file and record folders in a temporary folder.
+#include "datafileformat.h"
+#include "dialogtemplate.h"
+#include "framedecoder.h"
+#include "instrumentsimulator.h"
+#include "quitsignals.h"
+#include "scriptedmessages.h"
+#include "settingsstore.h"
+#include "thermodlg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <thread>
+
+namespace {
+
+constexpr int kStart = 1, kCancel = 2, kMinT = 1024, kTemperature = 1026, kStop = 1029;
+
+struct DataLine
+{
+    qint64 msSinceEpoch; // header time + offset
+    double temperature;
+};
+
+qint64 MsOf(const SYSTEMTIME &st)
+{
+    return qint64(LocalSeconds(st)) * 1000 + st.wMilliseconds;
+}
+
+// Every reading of the numbered data files of a folder, in file order.
+QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
+{
+    QList<DataLine> out;
+    int n = 0;
+    for (;; ++n) {
+        QFile file(QDir(folder).filePath(QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'))));
+        if (!file.open(QIODevice::ReadOnly))
+            break;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        if (lines.size() < 2)
+            continue; // an empty file
+        int day, month, year, hour, minute, second;
+        if (std::sscanf(lines[0].constData(), "%d.%d.%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) != 6)
+            return {};
+        SYSTEMTIME header {};
+        header.wYear = std::uint16_t(year), header.wMonth = std::uint16_t(month), header.wDay = std::uint16_t(day);
+        header.wHour = std::uint16_t(hour), header.wMinute = std::uint16_t(minute), header.wSecond = std::uint16_t(second);
+        for (int i = 1; i < lines.size() - 1; ++i) {
+            const QList<QByteArray> fields = lines[i].trimmed().split(' ');
+            out.append({MsOf(header) + qRound64(fields[0].toDouble() * 1000), fields[1].toDouble()});
+        }
+    }
+    if (files)
+        *files = n;
+    return out;
+}
+
+QPushButton *Button(QWidget *dialog, int id)
+{
+    return TemplateControl<QPushButton>(dialog, id);
+}
+
+} // namespace
+
+class TestThermoDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void wholeRunSavesEveryFrameOnceInOrder();
+    void stopWithinTheFirstSecondLosesNothing();
+    void missingFolder_data();
+    void missingFolder();
+    void missingParentFolder();
+    void startStopStartContinuesTheNumbering();
+    void oldDataFilesAskBeforeTheFirstStart_data();
+    void oldDataFilesAskBeforeTheFirstStart();
+    void portThatCannotBeOpened();
+    void closeWhileRunningSavesEverything();
+    void escapeWhileRunningIsIgnored();
+    void chartLimitHoldingText();
+    void displayTickShowsTheNewestAndKeepsTheMarkNull();
+    void failingSaveIsReported();
+    void savingIntervalBelowOneSecond();
+    void quitSignalStopsAndSavesTheRun();
+    void realMessageBoxIsShown();
+
+private:
+    void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
+    void MakeDialog();
+    void Send(int frames, double first);
+    QString Records() const { return m_dir->filePath(QStringLiteral("records")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<InstrumentSimulator> m_sim;
+    std::unique_ptr<ScriptedMessages> m_messages;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<CThermoDlg> m_dlg;
+    QString m_settingsFile;
+    int m_nSettingsFiles = 0;
+};
+
+void TestThermoDlg::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("start"))));
+    QVERIFY(QDir().mkpath(Records()));
+    QVERIFY(QDir::setCurrent(m_dir->filePath(QStringLiteral("start"))));
+    m_sim = std::make_unique<InstrumentSimulator>();
+    QString error;
+    QVERIFY2(m_sim->OpenPseudoTerminal(&error), qPrintable(error));
+    m_messages = std::make_unique<ScriptedMessages>();
+    WriteSettings(m_sim->DevicePath());
+}
+
+void TestThermoDlg::cleanup()
+{
+    m_dlg.reset();
+    m_store.reset();
+    m_sim.reset();
+    QDir::setCurrent(QDir::tempPath());
+}
+
+// A fresh settings file each time: QSettings caches files by name.
+void TestThermoDlg::WriteSettings(const QString &device, int interval, const QString &folder)
+{
+    m_settingsFile = m_dir->filePath(QStringLiteral("settings%1.conf").arg(++m_nSettingsFiles));
+    QSettings settings(m_settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("BaudRate"), 115200);
+    settings.setValue(QStringLiteral("PortNumber"), 1);
+    settings.setValue(QStringLiteral("TimeBetweenSaving"), interval);
+    settings.setValue(QStringLiteral("SavingPath"), folder.isEmpty() ? Records() : folder);
+    settings.setValue(QStringLiteral("MinT"), 0);
+    settings.setValue(QStringLiteral("MaxT"), 1000);
+    settings.setValue(QStringLiteral("PortDevice1"), device);
+    settings.sync();
+}
+
+void TestThermoDlg::MakeDialog()
+{
+    m_store = std::make_unique<SettingsStore>(m_settingsFile);
+    m_dlg = std::make_unique<CThermoDlg>(*m_messages, *m_store);
+    m_dlg->show();
+}
+
+void TestThermoDlg::Send(int frames, double first)
+{
+    std::string bytes;
+    for (int i = 0; i < frames; ++i)
+        bytes += InstrumentSimulator::EncodeFrame(first + i * 0.1);
+    QVERIFY(m_sim->Write(bytes));
+}
+
+void TestThermoDlg::wholeRunSavesEveryFrameOnceInOrder()
+{
+    MakeDialog();
+    QTest::mouseClick(Button(m_dlg.get(), kStart), Qt::LeftButton);
+    QVERIFY(m_dlg->IsRunning());
+    QVERIFY(!Button(m_dlg.get(), kStart)->isEnabled());
+    QVERIFY(Button(m_dlg.get(), kStop)->isEnabled());
+    QVERIFY(!Button(m_dlg.get(), kCancel)->isEnabled());
+
+    // 200 frames over 4 s while the saving timer (1 s) saves several files.
+    QList<qint64> sentAt;
+    SimulatorOptions options;
+    options.framesPerSecond = 50;
+    options.frameCount = 200;
+    options.profile = TemperatureProfile::Ramp(500, 700, 4);
+    options.onFrame = [&sentAt](long long, const std::string &, double) {
+        SYSTEMTIME now {};
+        GetLocalTime(&now);
+        sentAt.append(MsOf(now));
+    };
+    const std::atomic_bool stop {false};
+    std::thread sender([&] { m_sim->Run(options, stop); });
+    QTest::qWait(4300);
+    sender.join();
+    QTest::mouseClick(Button(m_dlg.get(), kStop), Qt::LeftButton);
+    QVERIFY(!m_dlg->IsRunning());
+    QVERIFY(Button(m_dlg.get(), kCancel)->isEnabled());
+
+    int files = 0;
+    const QList<DataLine> lines = ReadDataFiles(Records(), &files);
+    QVERIFY2(files >= 3, qPrintable(QStringLiteral("%1 data files").arg(files)));
+    QCOMPARE(lines.size(), 200);
+    for (int i = 0; i < lines.size(); ++i) {
+        const double sent = FrameDecoder::TemperatureOf(int(std::lround(options.profile.At(i, i / 50.0) * 10)) + 2732);
+        QCOMPARE(lines[i].temperature, sent);
+        // header + offset is the reading's own time: at or after its frame was sent.
+        QVERIFY2(lines[i].msSinceEpoch >= sentAt[i] && lines[i].msSinceEpoch < sentAt[i] + 1000,
+                 qPrintable(QStringLiteral("reading %1 at %2, sent at %3").arg(i).arg(lines[i].msSinceEpoch).arg(sentAt[i])));
+    }
+}
+
+void TestThermoDlg::stopWithinTheFirstSecondLosesNothing()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+    Send(3, 20.0);
+    QTest::qWait(100);
+    m_dlg->OnStop();
+    QCOMPARE(ReadDataFiles(Records()).size(), 3);
+}
+
+void TestThermoDlg::missingFolder_data()
+{
+    QTest::addColumn<bool>("create");
+    QTest::newRow("Yes creates it") << true;
+    QTest::newRow("No leaves the dialog idle") << false;
+}
+
+void TestThermoDlg::missingFolder()
+{
+    QFETCH(bool, create);
+    const QString folder = m_dir->filePath(QStringLiteral("records/new"));
+    WriteSettings(m_sim->DevicePath(), 1, folder);
+    MakeDialog();
+    m_messages->answers = {create ? QMessageBox::Yes : QMessageBox::No};
+    TemplateControl<QLineEdit>(m_dlg.get(), kMinT)->setText(QStringLiteral("-20"));
+    m_dlg->accept();
+
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, QStringLiteral("Папка, которую вы задали не существует. Хотите ли вы её создать?"));
+    QCOMPARE(m_messages->shown[0].caption, QApplication::applicationName());
+    QCOMPARE(m_messages->shown[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(QFileInfo(folder).isDir(), create);
+    QCOMPARE(m_dlg->IsRunning(), create);
+    QCOMPARE(QFile::exists(QDir(folder).filePath(QStringLiteral("dirinfo"))), create);
+    // The settings were saved before the question, whatever the answer.
+    QCOMPARE(QSettings(m_settingsFile, QSettings::IniFormat).value(QStringLiteral("MinT")).toInt(), -20);
+}
+
+void TestThermoDlg::missingParentFolder()
+{
+    WriteSettings(m_sim->DevicePath(), 1, m_dir->filePath(QStringLiteral("no/such/folder")));
+    MakeDialog();
+    m_dlg->accept();
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, QStringLiteral("Не удалось сменить папку."));
+    QCOMPARE(m_messages->shown[0].caption, QStringLiteral("Ошибка"));
+    QCOMPARE(m_messages->shown[0].icon, QMessageBox::Critical);
+    QVERIFY(!m_dlg->IsRunning());
+}
+
+void TestThermoDlg::startStopStartContinuesTheNumbering()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    for (int run = 0; run < 2; ++run) {
+        m_dlg->accept();
+        QVERIFY(m_dlg->IsRunning());
+        Send(2, 100.0 * (run + 1));
+        QTest::qWait(200);
+        m_dlg->OnStop();
+    }
+    QVERIFY(m_messages->shown.isEmpty()); // no question about "0000" the second time
+    const QList<DataLine> lines = ReadDataFiles(Records());
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[2].temperature, 200.0);
+}
+
+void TestThermoDlg::oldDataFilesAskBeforeTheFirstStart_data()
+{
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<bool>("asks");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+
+    QTest::newRow("0000, Yes") << "0000" << true << QMessageBox::Yes;
+    QTest::newRow("0000, No") << "0000" << true << QMessageBox::No;
+    QTest::newRow("0042 will be overwritten too") << "0042" << true << QMessageBox::No;
+    QTest::newRow("only the comment file") << "dirinfo" << false << QMessageBox::Yes;
+    QTest::newRow("five digits is no data file") << "00000" << false << QMessageBox::Yes;
+}
+
+void TestThermoDlg::oldDataFilesAskBeforeTheFirstStart()
+{
+    QFETCH(QString, existing);
+    QFETCH(bool, asks);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFile old(QDir(Records()).filePath(existing));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.close();
+    MakeDialog();
+    m_messages->answers = {answer};
+    m_dlg->accept();
+
+    QCOMPARE(m_messages->shown.size(), asks ? 1 : 0);
+    if (asks) {
+        QVERIFY(m_messages->shown[0].text.startsWith(QStringLiteral("Возможно, в этой папки имеются данные")));
+        QCOMPARE(m_messages->shown[0].caption, QStringLiteral("Предупреждение"));
+    }
+    QCOMPARE(m_dlg->IsRunning(), answer == QMessageBox::Yes);
+}
+
+void TestThermoDlg::portThatCannotBeOpened()
+{
+    WriteSettings(m_dir->filePath(QStringLiteral("no-such-line")));
+    MakeDialog();
+    m_dlg->accept();
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, QStringLiteral("Не удалось открыть порт!"));
+    QVERIFY(!m_dlg->IsRunning());
+    QVERIFY(Button(m_dlg.get(), kStart)->isEnabled());
+    QVERIFY(!Button(m_dlg.get(), kStop)->isEnabled());
+    QVERIFY(Button(m_dlg.get(), kCancel)->isEnabled());
+    QVERIFY(QFile::exists(QDir(Records()).filePath(QStringLiteral("dirinfo"))));
+    QTest::qWait(1300); // the armed saving timer fires and does nothing while idle
+    QVERIFY(ReadDataFiles(Records()).isEmpty());
+}
+
+void TestThermoDlg::closeWhileRunningSavesEverything()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+    Send(5, 40.0);
+    QTest::qWait(200);
+    TemplateControl<QLineEdit>(m_dlg.get(), kMinT)->setText(QStringLiteral("12"));
+    m_dlg->close();
+
+    QVERIFY(!m_dlg->IsRunning());
+    QVERIFY(!m_dlg->isVisible());
+    QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
+    QCOMPARE(ReadDataFiles(Records()).size(), 5);
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("start/conf.cnfg"))));
+    QCOMPARE(QSettings(m_settingsFile, QSettings::IniFormat).value(QStringLiteral("MinT")).toInt(), 12);
+}
+
+void TestThermoDlg::escapeWhileRunningIsIgnored()
+{
+    MakeDialog();
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+    QVERIFY(m_dlg->IsRunning());
+    QVERIFY(m_dlg->isVisible());
+    m_dlg->OnStop();
+    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+    QVERIFY(!m_dlg->isVisible());
+}
+
+void TestThermoDlg::chartLimitHoldingText()
+{
+    MakeDialog();
+    auto *minT = TemplateControl<QLineEdit>(m_dlg.get(), kMinT);
+    minT->setText(QStringLiteral("abc"));
+    m_dlg->accept();
+    QCOMPARE(m_messages->shown.size(), 1);
+    QVERIFY(!m_dlg->IsRunning());
+    QCOMPARE(m_dlg->focusWidget(), minT);
+    QCOMPARE(QSettings(m_settingsFile, QSettings::IniFormat).value(QStringLiteral("MinT")).toInt(), 0);
+}
+
+void TestThermoDlg::displayTickShowsTheNewestAndKeepsTheMarkNull()
+{
+    MakeDialog();
+    m_dlg->accept();
+    Send(2, 16.0);
+    QTest::qWait(200);
+    m_dlg->OnDisplayTick();
+    QCOMPARE(TemplateControl<QLineEdit>(m_dlg.get(), kTemperature)->text(), QStringLiteral("16.100000"));
+    QCOMPARE(m_dlg->m_pSaveMark, nullptr); // the first reading stays unsaved, not marked
+    m_dlg->OnStop();
+    QCOMPARE(ReadDataFiles(Records()).size(), 2);
+}
+
+void TestThermoDlg::failingSaveIsReported()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    Send(2, 16.0);
+    QTest::qWait(200);
+    // The run's folder is gone (replaced by a plain file).
+    QVERIFY(QDir(Records()).removeRecursively());
+    QFile plain(Records());
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    m_dlg->OnSavingTick();
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, QStringLiteral("Не удалось сохранить данные"));
+    QCOMPARE(m_messages->shown[0].caption, QStringLiteral("Ошибка"));
+    QCOMPARE(m_dlg->m_pSaveMark, nullptr);
+}
+
+void TestThermoDlg::savingIntervalBelowOneSecond()
+{
+    WriteSettings(m_sim->DevicePath(), 0);
+    MakeDialog();
+    m_dlg->accept();
+    QVERIFY(m_dlg->m_savingTimer.isActive());
+    QCOMPARE(m_dlg->m_savingTimer.interval(), 1000);
+    QCOMPARE(m_dlg->m_dlgSettings.m_nSaveInterval, 0);
+    QCOMPARE(QSettings(m_settingsFile, QSettings::IniFormat).value(QStringLiteral("TimeBetweenSaving")).toInt(), 0);
+}
+
+void TestThermoDlg::quitSignalStopsAndSavesTheRun()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    QuitSignals quitSignals;
+    connect(&quitSignals, &QuitSignals::quitRequested, m_dlg.get(), &CThermoDlg::OnSystemQuit);
+    m_dlg->accept();
+    Send(4, 30.0);
+    QTest::qWait(200);
+    std::raise(SIGTERM);
+    QTRY_VERIFY(!m_dlg->IsRunning());
+    QVERIFY(!m_dlg->isVisible());
+    QCOMPARE(ReadDataFiles(Records()).size(), 4);
+}
+
+void TestThermoDlg::realMessageBoxIsShown()
+{
+    // The seam as the program uses it: a real QMessageBox, answered by a click.
+    MessageSeam realMessages;
+    WriteSettings(m_sim->DevicePath(), 1, m_dir->filePath(QStringLiteral("no/such/folder")));
+    m_store = std::make_unique<SettingsStore>(m_settingsFile);
+    CThermoDlg dialog(realMessages, *m_store);
+    dialog.show();
+    QString seenText, seenTitle;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    QTimer::singleShot(200, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenText = box->text();
+        seenTitle = box->windowTitle();
+        seenIcon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    dialog.accept();
+    QCOMPARE(seenText, QStringLiteral("Не удалось сменить папку."));
+    QCOMPARE(seenTitle, QStringLiteral("Ошибка"));
+    QCOMPARE(seenIcon, QMessageBox::Critical);
+}
+
+QTEST_MAIN(TestThermoDlg)
+#include "tst_thermodlg.moc"
