@@ -4,7 +4,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -14,8 +13,6 @@ namespace {
 // file made durable. The folder is a temporary one on this machine's disk.
 void BM_SaveData6000Readings(benchmark::State &state)
 {
-    int argc = 0;
-    QCoreApplication app(argc, nullptr); // a QTimer wants an application
     QTemporaryDir folder(QDir::homePath() + QStringLiteral("/.calorivista-bench-XXXXXX"));
     MessageSeam prompts;
     DataRecorder recorder(prompts);

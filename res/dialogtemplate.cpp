@@ -85,7 +85,10 @@ QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
 QRect DialogUnitsToPixels(const QWidget *widget, const QRect &units)
 {
     const QFontMetrics metrics(widget->font());
-    const int cx = metrics.averageCharWidth();
+    // The average width of the Latin letters, rounded up, as the dialog base
+    // unit is reckoned on Windows.
+    static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int cx = (metrics.horizontalAdvance(letters) + 51) / 52;
     const int cy = metrics.height();
     return QRect(units.x() * cx / 4, units.y() * cy / 8, units.width() * cx / 4, units.height() * cy / 8);
 }
@@ -102,6 +105,7 @@ void BuildFromTemplate(QWidget *dialog, const DialogTemplate &dialogTemplate)
         QRect place = toPixels(control.rect);
         if (control.kind == ControlTemplate::Kind::ComboBox) // a combo's height includes its drop-down list
             place.setHeight(widget->sizeHint().height());
+
         widget->setGeometry(place);
         widget->setEnabled(!(control.flags & ControlTemplate::Disabled));
         if (control.flags & ControlTemplate::Hidden)
