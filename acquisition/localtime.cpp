@@ -47,15 +47,16 @@ std::time_t LocalSeconds(const SYSTEMTIME &st)
 
 std::time_t LocalSecondsCache::Of(const SYSTEMTIME &st)
 {
-    const bool sameSecond = m_bValid && st.wSecond == m_stKey.wSecond && st.wMinute == m_stKey.wMinute
-        && st.wHour == m_stKey.wHour && st.wDay == m_stKey.wDay && st.wMonth == m_stKey.wMonth
-        && st.wYear == m_stKey.wYear;
-    if (!sameSecond) {
-        m_stKey = st;
-        m_nSeconds = LocalSeconds(st);
+    const bool sameHour = m_bValid && st.wHour == m_stHour.wHour && st.wDay == m_stHour.wDay
+        && st.wMonth == m_stHour.wMonth && st.wYear == m_stHour.wYear;
+    if (!sameHour) {
+        m_stHour = st;
+        m_stHour.wMinute = 0;
+        m_stHour.wSecond = 0;
+        m_nHourSeconds = LocalSeconds(m_stHour);
         m_bValid = true;
     }
-    return m_nSeconds;
+    return m_nHourSeconds + st.wMinute * 60 + st.wSecond;
 }
 
 SYSTEMTIME LocalClock::Now()

@@ -31,8 +31,10 @@ void GetLocalTime(SYSTEMTIME *st);
 // with daylight saving decided by the library.
 std::time_t LocalSeconds(const SYSTEMTIME &st);
 
-// LocalSeconds for runs of readings: readings of one second share their
-// calendar second, so it is converted once per distinct second (mktime is slow).
+// LocalSeconds for runs of readings. mktime is slow (it looks at the time zone
+// file every call), so it is asked once per distinct hour of the calendar and
+// the minutes and seconds are added to that: daylight saving changes on the
+// hour, so the result is mktime's.
 class LocalSecondsCache
 {
 public:
@@ -40,8 +42,8 @@ public:
 
 private:
     bool m_bValid = false;
-    SYSTEMTIME m_stKey {};
-    std::time_t m_nSeconds = 0;
+    SYSTEMTIME m_stHour {};
+    std::time_t m_nHourSeconds = 0;
 };
 
 // Reads the local time quickly enough to stamp every frame of a fast line:

@@ -27,6 +27,9 @@ int CThermoApp::InitInstance()
     connect(this, &QGuiApplication::commitDataRequest, &dialog, &CThermoDlg::OnSystemQuit);
     setQuitOnLastWindowClosed(false);
 
-    dialog.exec();
-    return 0;
+    // Shown rather than run with exec(): an application-modal main dialog would
+    // block the chart window's mouse. Its end is the program's end all the same.
+    connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit);
+    dialog.show();
+    return exec();
 }

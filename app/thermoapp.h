@@ -10,6 +10,6 @@ class CThermoApp : public QApplication
 public:
     CThermoApp(int &argc, char **argv);
 
-    // Runs the main dialog modally; its end is the program's end.
+    // Runs the main dialog until it ends; its end is the program's end.
     int InitInstance();
 };

@@ -66,6 +66,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     , m_settingsStore(settingsStore)
     , m_dlgSettings(messages, this)
     , m_reader(messages)
+    , m_wndChart(*this)
     , m_recorder(messages, this)
 {
     BuildFromTemplate(this, Template(kTemplateId));
@@ -316,7 +317,9 @@ void CThermoDlg::OnShowChart()
         return;
     }
     DoDataExchange(false);
-    m_bChartVisible = true; // the chart window comes with its own change
+    m_wndChart.show();
+    m_wndChart.repaint();
+    m_bChartVisible = true;
 }
 
 void CThermoDlg::OnChooseFolder()
@@ -339,6 +342,8 @@ void CThermoDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CThermoDlg::OnDisplayTick()
 {
+    if (m_bChartVisible)
+        m_wndChart.update();
     m_reader.Lock();
     SYSTEMTIME now {};
     GetLocalTime(&now);

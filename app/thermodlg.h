@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chartowner.h"
+#include "chartwnd.h"
 #include "comreader.h"
 #include "datarecorder.h"
 #include "settingsdlg.h"
@@ -13,7 +15,7 @@ class MessageSeam;
 // The main dialog: the whole program. It owns the settings dialog, the
 // acquisition object with the store, and the timers; its buttons start and
 // stop a run, choose the record folder, open the settings and show the chart.
-class CThermoDlg : public QDialog
+class CThermoDlg : public QDialog, public ChartOwner
 {
     Q_OBJECT
 
@@ -51,6 +53,13 @@ public slots:
     void OnDisplayTick();
     void OnSavingTick();
 
+    // What the chart reads.
+    int ChartMinT() const override { return m_nMinT; }
+    int ChartMaxT() const override { return m_nMaxT; }
+    CComReader &ChartReader() override { return m_reader; }
+    QTimer &DisplayTimer() override { return m_displayTimer; }
+    void OnChartHidden() override { m_bChartVisible = false; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -73,6 +82,7 @@ public:
     // The dialog's state, as the flows and their tests see it.
     CSettingsDlg m_dlgSettings;
     CComReader m_reader;
+    CChartWnd m_wndChart;
     const TempSample *m_pSaveMark = nullptr;
     QString m_strStartDir;
     bool m_bRunning = false;

@@ -43,6 +43,8 @@ private slots:
     void trim_data();
     void trim();
     void trimStopsAtTheMarkWhateverRemains();
+    void secondsCacheAgreesWithMktime_data();
+    void secondsCacheAgreesWithMktime();
 };
 
 void TestSampleList::chunkLayout_data()
@@ -180,6 +182,44 @@ void TestSampleList::trimStopsAtTheMarkWhateverRemains()
     store.Trim(At(12, 30, 0), mark);
     QCOMPARE(store.GetCount(), 8001);
     QCOMPARE(store.GetAt(store.GetCount() - 1), mark);
+}
+
+void TestSampleList::secondsCacheAgreesWithMktime_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<int>("month");
+    QTest::addColumn<int>("day");
+    QTest::newRow("Berlin, clocks go forward") << QByteArray("Europe/Berlin") << 3 << 28;
+    QTest::newRow("Berlin, clocks go back") << QByteArray("Europe/Berlin") << 10 << 31;
+    QTest::newRow("Lord Howe, half-hour shift") << QByteArray("Australia/Lord_Howe") << 4 << 4;
+    QTest::newRow("UTC") << QByteArray("UTC") << 6 << 1;
+}
+
+void TestSampleList::secondsCacheAgreesWithMktime()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(int, month);
+    QFETCH(int, day);
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    LocalSecondsCache cache;
+    SYSTEMTIME st {};
+    st.wYear = 2027;
+    st.wMonth = static_cast<std::uint16_t>(month);
+    st.wDay = static_cast<std::uint16_t>(day);
+    for (int minute = 0; minute < 5 * 60; minute += 7) {
+        st.wHour = static_cast<std::uint16_t>(minute / 60);
+        st.wMinute = static_cast<std::uint16_t>(minute % 60);
+        st.wSecond = static_cast<std::uint16_t>(minute % 53);
+        if (cache.Of(st) != LocalSeconds(st))
+            QFAIL(qPrintable(QStringLiteral("%1:%2:%3 differs").arg(st.wHour).arg(st.wMinute).arg(st.wSecond)));
+    }
+    if (oldZone.isEmpty())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    tzset();
 }
 
 QTEST_APPLESS_MAIN(TestSampleList)

@@ -97,6 +97,8 @@ private slots:
     void savingIntervalBelowOneSecond();
     void quitSignalStopsAndSavesTheRun();
     void realMessageBoxIsShown();
+    void showChart_data();
+    void showChart();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -449,6 +451,42 @@ void TestThermoDlg::realMessageBoxIsShown()
     QCOMPARE(seenText, QStringLiteral("Не удалось сменить папку."));
     QCOMPARE(seenTitle, QStringLiteral("Ошибка"));
     QCOMPARE(seenIcon, QMessageBox::Critical);
+}
+
+void TestThermoDlg::showChart_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QString>("shownFrom");
+    QTest::addColumn<QString>("shownTo");
+
+    QTest::newRow("in order") << "100" << "900" << true << "100" << "900";
+    QTest::newRow("\"От\" above \"До\" swaps") << "900" << "100" << true << "100" << "900";
+    QTest::newRow("equal limits refused") << "500" << "500" << false << "500" << "500";
+}
+
+void TestThermoDlg::showChart()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(bool, shown);
+    MakeDialog();
+    TemplateControl<QLineEdit>(m_dlg.get(), kMinT)->setText(from);
+    TemplateControl<QLineEdit>(m_dlg.get(), 1025)->setText(to);
+    QTest::mouseClick(Button(m_dlg.get(), 1006), Qt::LeftButton);
+
+    QCOMPARE(m_dlg->m_wndChart.isVisible(), shown);
+    QCOMPARE(m_dlg->m_bChartVisible, shown);
+    QCOMPARE(m_messages->shown.size(), shown ? 0 : 1);
+    if (!shown)
+        QCOMPARE(m_messages->shown[0].text, QStringLiteral("Значение \"От\" не должно быть равным \"До\"!"));
+    QTEST(TemplateControl<QLineEdit>(m_dlg.get(), kMinT)->text(), "shownFrom");
+    QTEST(TemplateControl<QLineEdit>(m_dlg.get(), 1025)->text(), "shownTo");
+    if (shown) {
+        m_dlg->m_wndChart.close();
+        QVERIFY(!m_dlg->m_bChartVisible);
+    }
 }
 
 QTEST_MAIN(TestThermoDlg)

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "localtime.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QWidget>
+
+#include <array>
+
+class ChartOwner;
+
+// "Ход температуры": the readings of the last ten minutes against their age,
+// newest at the left, on a 10 × 10 grid spanning the owner's chart range, with
+// the newest temperature and an optional time marker (left click sets it, right
+// click removes it). Created hidden with the main dialog; closing only hides it.
+class CChartWnd : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxPoints = 6000;
+
+    explicit CChartWnd(ChartOwner &owner);
+
+    // The time marker as an age in whole seconds; -1: none.
+    qint64 MarkerSeconds() const { return m_nMarkerSec; }
+
+    // Paints the chart into `image` (its size is the client size), as a paint
+    // of the window does, at the local time `now`.
+    void Render(QImage &image, const SYSTEMTIME &now);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    ChartOwner &m_owner;
+    qint64 m_nMarkerSec = -1;
+    std::array<QPoint, kMaxPoints> m_points; // gathered with no allocation per paint
+    QImage m_surface; // the off-screen surface, kept while the size stays
+};
