@@ -5,8 +5,10 @@
 #include "commentfile.h"
 #include "configfile.h"
 #include "dialogtemplate.h"
+#include "folderdlg.h"
 #include "integertext.h"
 #include "messageseam.h"
+#include "subfoldername.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -322,9 +324,71 @@ void CThermoDlg::OnShowChart()
     m_bChartVisible = true;
 }
 
+namespace {
+
+// What "C:\" stands for: the drive's root on Windows, the home folder elsewhere.
+QString DefaultFolder()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:\\");
+#else
+    return QDir::homePath();
+#endif
+}
+
+bool IsSeparator(QChar c)
+{
+    return c == QLatin1Char('\\') || c == QLatin1Char('/');
+}
+
+QString WithoutTrailing(QString text, const QString &characters)
+{
+    while (!text.isEmpty() && characters.contains(text.back()))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
 void CThermoDlg::OnChooseFolder()
 {
-    // The record-folder chooser comes with its own change.
+    DoDataExchange(true);
+    m_bFolderStarted = false; // the next Start numbers from "0000" and looks for old data again
+
+    // Open the chooser in the folder that holds the dated subfolders.
+    m_strFolder = SettingsStore::RememberedFolder(WithoutTrailing(m_strFolder, QStringLiteral(" \t")));
+    if (m_strFolder.isEmpty()) {
+        m_strFolder = DefaultFolder();
+        QDir::setCurrent(m_strFolder);
+    } else {
+        if (!IsSeparator(m_strFolder.back()))
+            m_strFolder += QDir::separator();
+        if (!QDir::setCurrent(m_strFolder))
+            m_strFolder = DefaultFolder();
+    }
+    DoDataExchange(false);
+    DoDataExchange(true);
+    const QString startDir = QDir::currentPath();
+
+    CFolderDlg chooser(m_messages, this);
+    if (m_messages.Exec(chooser) == QDialog::Accepted) {
+        m_settingsStore.SaveSettings(CurrentSettings()); // the path as it stood before the choice
+        m_strFolder = QDir::toNativeSeparators(QDir::currentPath());
+        if (chooser.m_bSubfolder && chooser.m_strSubfolderName != kSearchFailed
+            && chooser.m_strSubfolderName != kAllNamesTaken) {
+            m_strFolder = WithoutTrailing(m_strFolder, QStringLiteral(" \\/")) + QDir::separator()
+                + chooser.m_strSubfolderName;
+        }
+        DoDataExchange(false);
+        return;
+    }
+    m_strFolder = QDir::toNativeSeparators(startDir);
+    if (!QDir::setCurrent(startDir)) {
+        m_messages.Show(Error(QStringLiteral("Не удалось сменить папку")));
+        return;
+    }
+    DoDataExchange(false);
+    m_settingsStore.SaveSettings(CurrentSettings());
 }
 
 void CThermoDlg::OnAbout()

@@ -36,7 +36,7 @@ QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
     }
     case ControlTemplate::Kind::Label: {
         auto *label = new QLabel(control.text, dialog);
-        label->setWordWrap(true);
+        label->setWordWrap(control.rect.height() > 9); // one-line texts (a path) are cut, not wrapped
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     }
@@ -74,8 +74,11 @@ QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
             combo->setInsertPolicy(QComboBox::NoInsert);
         return combo;
     }
-    case ControlTemplate::Kind::ListBox:
-        return new QListWidget(dialog);
+    case ControlTemplate::Kind::ListBox: {
+        auto *list = new QListWidget(dialog);
+        list->setSortingEnabled(control.flags & ControlTemplate::Sorted);
+        return list;
+    }
     }
     return nullptr;
 }

@@ -101,12 +101,35 @@ DialogTemplate SettingsDialog()
     return t;
 }
 
+DialogTemplate FolderChooser()
+{
+    DialogTemplate t;
+    t.id = 131;
+    t.caption = QStringLiteral("Выбор папки протоколов");
+    t.size = QSize(213, 162);
+    t.controls = {
+        {1, Kind::DefaultPushButton, QStringLiteral("OK"), QRect(155, 104, 51, 14)},
+        {2, Kind::PushButton, QStringLiteral("Cancel"), QRect(156, 121, 50, 14)},
+        {1014, Kind::ListBox, QString(), QRect(7, 37, 140, 98), ControlTemplate::Sorted},
+        {-1, Kind::Label, QStringLiteral("Текущая папка"), QRect(7, 7, 55, 9)},
+        {1016, Kind::Label, QStringLiteral("Static"), QRect(7, 23, 199, 8)},
+        {1017, Kind::LineEdit, QString(), QRect(67, 142, 139, 13)},
+        {1015, Kind::PushButton, QStringLiteral("Создать папку"), QRect(7, 140, 54, 15)},
+        {-1, Kind::Label, QStringLiteral("Сменить диск"), QRect(149, 37, 50, 8)},
+        {1018, Kind::ComboBox, QString(), QRect(155, 50, 51, 45), ControlTemplate::Editable | ControlTemplate::Sorted},
+        {1019, Kind::CheckBox, QStringLiteral("в подпапку"), QRect(67, 7, 53, 10)},
+        {1021, Kind::LineEdit, QString(), QRect(125, 7, 81, 13), ControlTemplate::ReadOnly},
+    };
+    return t;
+}
+
 const std::map<int, DialogTemplate> &AllTemplates()
 {
     static const std::map<int, DialogTemplate> templates {
         {100, AboutBox()},
         {102, MainDialog()},
         {129, SettingsDialog()},
+        {131, FolderChooser()},
         {132, FileNamePrompt()},
     };
     return templates;
