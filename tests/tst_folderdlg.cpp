@@ -79,6 +79,7 @@ private slots:
     void cancelReturnsToTheStartFolder();
     void okComposesThePathWithTheSubfolder();
     void runKeepsWritingWhereItStartedWhileBrowsing();
+    void newChoiceOfTheSameFolderAsksAgain();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -333,6 +334,48 @@ void TestFolderDlg::runKeepsWritingWhereItStartedWhileBrowsing()
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("run/0000"))));
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("run/dirinfo"))));
     QVERIFY(QDir(m_dir->filePath(QStringLiteral("browsed"))).isEmpty());
+}
+
+void TestFolderDlg::newChoiceOfTheSameFolderAsksAgain()
+{
+    InstrumentSimulator simulator;
+    QString error;
+    QVERIFY2(simulator.OpenPseudoTerminal(&error), qPrintable(error));
+    MakeEntries(m_dir->path(), {QStringLiteral("run/")});
+    const QString settingsFile = m_dir->filePath(QStringLiteral("settings.conf"));
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("SavingPath"), m_dir->filePath(QStringLiteral("run")));
+        settings.setValue(QStringLiteral("PortDevice1"), simulator.DevicePath());
+    }
+    const SettingsStore store(settingsFile);
+    CThermoDlg dialog(m_messages, store);
+    dialog.accept();
+    QVERIFY(simulator.Write(InstrumentSimulator::EncodeFrame(20.0)));
+    QTest::qWait(200);
+    dialog.OnStop();
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("run/0000"))));
+
+    m_messages.prompt = [&](QDialog &prompt) {
+        auto &chooser = static_cast<CFolderDlg &>(prompt);
+        QDir::setCurrent(m_dir->filePath(QStringLiteral("run")));
+        chooser.show();
+        TemplateControl<QCheckBox>(&chooser, 1019)->setChecked(false);
+        chooser.accept();
+        return chooser.result();
+    };
+    dialog.OnChooseFolder();
+    m_messages.answers = {QMessageBox::Yes};
+    dialog.accept();
+    QCOMPARE(m_messages.shown.size(), 1);
+    QCOMPARE(m_messages.shown[0].caption, QStringLiteral("Предупреждение"));
+    QVERIFY(dialog.IsRunning());
+    QVERIFY(simulator.Write(InstrumentSimulator::EncodeFrame(30.0)));
+    QTest::qWait(200);
+    dialog.OnStop();
+    QFile first(m_dir->filePath(QStringLiteral("run/0000")));
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QVERIFY(first.readAll().endsWith(" 30\r\n")); // numbering started again at 0000
 }
 
 QTEST_MAIN(TestFolderDlg)

@@ -12,7 +12,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QtEndian>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -99,6 +101,9 @@ private slots:
     void realMessageBoxIsShown();
     void showChart_data();
     void showChart();
+    void settingsConfirmedWritesTheConfigurationFile_data();
+    void settingsConfirmedWritesTheConfigurationFile();
+    void aboutBox();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -487,6 +492,54 @@ void TestThermoDlg::showChart()
         m_dlg->m_wndChart.close();
         QVERIFY(!m_dlg->m_bChartVisible);
     }
+}
+
+void TestThermoDlg::settingsConfirmedWritesTheConfigurationFile_data()
+{
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("OK") << true;
+    QTest::newRow("Cancel") << false;
+}
+
+void TestThermoDlg::settingsConfirmedWritesTheConfigurationFile()
+{
+    QFETCH(bool, confirmed);
+    MakeDialog();
+    m_messages->prompt = [&](QDialog &prompt) {
+        prompt.show();
+        TemplateControl<QLineEdit>(&prompt, 1028)->setText(QStringLiteral("77"));
+        if (confirmed)
+            prompt.accept();
+        else
+            prompt.reject();
+        return prompt.result();
+    };
+    m_dlg->OnSettings();
+    const QString config = m_dir->filePath(QStringLiteral("start/conf.cnfg"));
+    QCOMPARE(QFile::exists(config), confirmed);
+    QCOMPARE(m_dlg->m_dlgSettings.m_nSaveInterval, confirmed ? 77 : 1);
+    if (confirmed) {
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(qFromLittleEndian<qint32>(bytes.constData() + 8), 77);
+    }
+}
+
+void TestThermoDlg::aboutBox()
+{
+    MakeDialog();
+    QString title;
+    QStringList texts;
+    m_messages->prompt = [&](QDialog &prompt) {
+        title = prompt.windowTitle();
+        for (const QLabel *label : prompt.findChildren<QLabel *>())
+            texts << label->text();
+        return int(QDialog::Accepted);
+    };
+    m_dlg->OnAbout();
+    QCOMPARE(title, QStringLiteral("About Calorivista"));
+    QVERIFY(texts.contains(QStringLiteral("Calorivista Version 1.0")));
 }
 
 QTEST_MAIN(TestThermoDlg)
