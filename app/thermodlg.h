@@ -68,8 +68,8 @@ private:
     void OnInitDialog();
     void OnOK();
     void OnCancel();
-    // Makes the record folder the working directory, asking what the design
-    // asks on the way. False when Start must end here.
+    // Makes the record folder the working directory, offering to create a
+    // missing one and warning about old data files. False when Start must end here.
     bool EnterRecordFolder();
     bool FolderHoldsDataFiles() const;
     void EndRun();
