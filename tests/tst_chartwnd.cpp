@@ -3,6 +3,7 @@
 #include "chartwnd.h"
 #include "comreader.h"
 #include "scriptedmessages.h"
+#include "testsupport.h"
 
 #include <QImage>
 #include <QTest>
@@ -16,15 +17,7 @@ const QColor kGrid(0, 0, 0);
 
 SYSTEMTIME Noon(int secondsAfter = 0, int ms = 0)
 {
-    SYSTEMTIME st {};
-    st.wYear = 2027;
-    st.wMonth = 1;
-    st.wDay = 1;
-    st.wHour = static_cast<std::uint16_t>(12 + secondsAfter / 3600);
-    st.wMinute = static_cast<std::uint16_t>((secondsAfter / 60) % 60);
-    st.wSecond = static_cast<std::uint16_t>(secondsAfter % 60);
-    st.wMilliseconds = static_cast<std::uint16_t>(ms);
-    return st;
+    return MakeTime(2027, 1, 1, 12 + secondsAfter / 3600, (secondsAfter / 60) % 60, secondsAfter % 60, ms);
 }
 
 const SYSTEMTIME kNow = Noon(600); // 12:10:00.000

@@ -3,6 +3,7 @@
 #include "framedecoder.h"
 #include "instrumentsimulator.h"
 #include "scriptedmessages.h"
+#include "testsupport.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -12,18 +13,6 @@
 #include <thread>
 
 namespace {
-
-qint64 MsOf(const SYSTEMTIME &st)
-{
-    return qint64(LocalSeconds(st)) * 1000 + st.wMilliseconds;
-}
-
-qint64 NowMs()
-{
-    SYSTEMTIME st {};
-    GetLocalTime(&st);
-    return MsOf(st);
-}
 
 double CpuSeconds()
 {
@@ -56,12 +45,6 @@ bool WaitForCount(CComReader &reader, int count, int timeoutMs = 10000)
     while (Count(reader) < count && timer.elapsed() < timeoutMs)
         QThread::msleep(10);
     return Count(reader) >= count;
-}
-
-// A temperature as it comes back from the wire, in tenths of a kelvin.
-double WireValue(double celsius)
-{
-    return FrameDecoder::TemperatureOf(static_cast<int>(std::lround(celsius * 10)) + 2732);
 }
 
 std::string Frames(int count, double firstCelsius)

@@ -6,6 +6,7 @@
 #include "datarecorder.h"
 #include "samplelist.h"
 #include "scriptedmessages.h"
+#include "testsupport.h"
 
 #include <QApplication>
 #include <QFile>
@@ -21,26 +22,13 @@ Q_DECLARE_METATYPE(SYSTEMTIME)
 
 namespace {
 
-SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second, int ms = 0)
-{
-    SYSTEMTIME st {};
-    st.wYear = static_cast<std::uint16_t>(year);
-    st.wMonth = static_cast<std::uint16_t>(month);
-    st.wDay = static_cast<std::uint16_t>(day);
-    st.wHour = static_cast<std::uint16_t>(hour);
-    st.wMinute = static_cast<std::uint16_t>(minute);
-    st.wSecond = static_cast<std::uint16_t>(second);
-    st.wMilliseconds = static_cast<std::uint16_t>(ms);
-    return st;
-}
-
 QByteArray ReadAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-qint32 Int32At(const QByteArray &bytes, int offset)
+qint32 Int32MakeTime(const QByteArray &bytes, int offset)
 {
     return qFromLittleEndian<qint32>(bytes.constData() + offset);
 }
@@ -98,7 +86,7 @@ void TestRecording::init()
     m_prompts = ScriptedMessages();
     m_recorder = std::make_unique<DataRecorder>(m_prompts);
     m_recorder->SetFolder(m_dir->path());
-    m_recorder->SetReferenceTime(At(2027, 1, 1, 12, 0, 0));
+    m_recorder->SetReferenceTime(MakeTime(2027, 1, 1, 12, 0, 0));
     m_store.Clear();
     m_mark = nullptr;
     m_timer.stop();
@@ -110,7 +98,7 @@ void TestRecording::Fill(int count, int firstSecond)
     const int first = m_store.GetCount() > 0 ? static_cast<int>(m_store.GetAt(0)->temperature) - 999 : 0;
     for (int i = 0; i < count; ++i) {
         const int n = first + i;
-        m_store.Append(TempSample {At(2027, 1, 1, 12, 0, firstSecond + n, 250 * (n % 4)), 1000.0 + n});
+        m_store.Append(TempSample {MakeTime(2027, 1, 1, 12, 0, firstSecond + n, 250 * (n % 4)), 1000.0 + n});
     }
 }
 
@@ -124,9 +112,9 @@ void TestRecording::header_data()
     QTest::addColumn<SYSTEMTIME>("reference");
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("new year") << At(2027, 1, 1, 0, 0, 0) << QByteArray("1.1.2027 0:0:0\r\n");
-    QTest::newRow("no leading zeros") << At(2026, 3, 5, 9, 4, 7) << QByteArray("5.3.2026 9:4:7\r\n");
-    QTest::newRow("two digits everywhere") << At(2026, 12, 31, 23, 59, 58) << QByteArray("31.12.2026 23:59:58\r\n");
+    QTest::newRow("new year") << MakeTime(2027, 1, 1, 0, 0, 0) << QByteArray("1.1.2027 0:0:0\r\n");
+    QTest::newRow("no leading zeros") << MakeTime(2026, 3, 5, 9, 4, 7) << QByteArray("5.3.2026 9:4:7\r\n");
+    QTest::newRow("two digits everywhere") << MakeTime(2026, 12, 31, 23, 59, 58) << QByteArray("31.12.2026 23:59:58\r\n");
 }
 
 void TestRecording::header()
@@ -163,10 +151,10 @@ void TestRecording::offsets_data()
     QTest::addColumn<SYSTEMTIME>("reading");
     QTest::addColumn<double>("seconds");
 
-    QTest::newRow("1.25 s") << At(2027, 1, 1, 0, 0, 0) << At(2027, 1, 1, 0, 0, 1, 250) << 1.25;
-    QTest::newRow("before the reference") << At(2027, 1, 1, 0, 0, 10) << At(2027, 1, 1, 0, 0, 8, 500) << -1.5;
-    QTest::newRow("across midnight") << At(2026, 12, 31, 23, 59, 59) << At(2027, 1, 1, 0, 0, 1) << 2.0;
-    QTest::newRow("across a month end") << At(2027, 2, 28, 12, 0, 0) << At(2027, 3, 1, 12, 0, 0, 1) << 86400.001;
+    QTest::newRow("1.25 s") << MakeTime(2027, 1, 1, 0, 0, 0) << MakeTime(2027, 1, 1, 0, 0, 1, 250) << 1.25;
+    QTest::newRow("before the reference") << MakeTime(2027, 1, 1, 0, 0, 10) << MakeTime(2027, 1, 1, 0, 0, 8, 500) << -1.5;
+    QTest::newRow("across midnight") << MakeTime(2026, 12, 31, 23, 59, 59) << MakeTime(2027, 1, 1, 0, 0, 1) << 2.0;
+    QTest::newRow("across a month end") << MakeTime(2027, 2, 28, 12, 0, 0) << MakeTime(2027, 3, 1, 12, 0, 0, 1) << 86400.001;
 }
 
 void TestRecording::offsets()
@@ -369,13 +357,13 @@ void TestRecording::configFile()
 
     const QByteArray bytes = ReadAll(m_dir->filePath(QStringLiteral("conf.cnfg")));
     QCOMPARE(bytes.size(), size);
-    QCOMPARE(Int32At(bytes, 0), 115200);
-    QCOMPARE(Int32At(bytes, 4), 2);
-    QCOMPARE(Int32At(bytes, 8), -1);
-    QCOMPARE(Int32At(bytes, 12), static_cast<qint32>(folder.size()));
+    QCOMPARE(Int32MakeTime(bytes, 0), 115200);
+    QCOMPARE(Int32MakeTime(bytes, 4), 2);
+    QCOMPARE(Int32MakeTime(bytes, 8), -1);
+    QCOMPARE(Int32MakeTime(bytes, 12), static_cast<qint32>(folder.size()));
     QCOMPARE(bytes.mid(16, folder.size()), folder.toLocal8Bit());
-    QCOMPARE(Int32At(bytes, size - 8), -40);
-    QCOMPARE(Int32At(bytes, size - 4), 1500);
+    QCOMPARE(Int32MakeTime(bytes, size - 8), -40);
+    QCOMPARE(Int32MakeTime(bytes, size - 4), 1500);
 }
 
 void TestRecording::configFileInUnwritableFolder()

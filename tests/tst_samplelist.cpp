@@ -1,4 +1,5 @@
 #include "samplelist.h"
+#include "testsupport.h"
 
 #include <QTest>
 
@@ -8,15 +9,7 @@ namespace {
 
 SYSTEMTIME At(int hour, int minute, int second, int ms = 0)
 {
-    SYSTEMTIME st {};
-    st.wYear = 2027;
-    st.wMonth = 1;
-    st.wDay = 1;
-    st.wHour = static_cast<std::uint16_t>(hour);
-    st.wMinute = static_cast<std::uint16_t>(minute);
-    st.wSecond = static_cast<std::uint16_t>(second);
-    st.wMilliseconds = static_cast<std::uint16_t>(ms);
-    return st;
+    return MakeTime(2027, 1, 1, hour, minute, second, ms);
 }
 
 // Readings numbered on from the newest one (0, 1, 2, … in a new store) in

@@ -7,6 +7,7 @@
 #include "quitsignals.h"
 #include "scriptedmessages.h"
 #include "settingsstore.h"
+#include "testsupport.h"
 #include "thermodlg.h"
 
 #include <QApplication>
@@ -34,11 +35,6 @@ struct DataLine
     double temperature;
 };
 
-qint64 MsOf(const SYSTEMTIME &st)
-{
-    return qint64(LocalSeconds(st)) * 1000 + st.wMilliseconds;
-}
-
 // Every reading of the numbered data files of a folder, in file order.
 QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
 {
@@ -54,9 +50,7 @@ QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
         int day, month, year, hour, minute, second;
         if (std::sscanf(lines[0].constData(), "%d.%d.%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) != 6)
             return {};
-        SYSTEMTIME header {};
-        header.wYear = std::uint16_t(year), header.wMonth = std::uint16_t(month), header.wDay = std::uint16_t(day);
-        header.wHour = std::uint16_t(hour), header.wMinute = std::uint16_t(minute), header.wSecond = std::uint16_t(second);
+        const SYSTEMTIME header = MakeTime(year, month, day, hour, minute, second);
         for (int i = 1; i < lines.size() - 1; ++i) {
             const QList<QByteArray> fields = lines[i].trimmed().split(' ');
             out.append({MsOf(header) + qRound64(fields[0].toDouble() * 1000), fields[1].toDouble()});
@@ -187,11 +181,7 @@ void TestThermoDlg::wholeRunSavesEveryFrameOnceInOrder()
     options.framesPerSecond = 50;
     options.frameCount = 200;
     options.profile = TemperatureProfile::Ramp(500, 700, 4);
-    options.onFrame = [&sentAt](long long, const std::string &, double) {
-        SYSTEMTIME now {};
-        GetLocalTime(&now);
-        sentAt.append(MsOf(now));
-    };
+    options.onFrame = [&sentAt](long long, const std::string &, double) { sentAt.append(NowMs()); };
     const std::atomic_bool stop {false};
     std::thread sender([&] { m_sim->Run(options, stop); });
     QTest::qWait(4300);
@@ -205,8 +195,7 @@ void TestThermoDlg::wholeRunSavesEveryFrameOnceInOrder()
     QVERIFY2(files >= 3, qPrintable(QStringLiteral("%1 data files").arg(files)));
     QCOMPARE(lines.size(), 200);
     for (int i = 0; i < lines.size(); ++i) {
-        const double sent = FrameDecoder::TemperatureOf(int(std::lround(options.profile.At(i, i / 50.0) * 10)) + 2732);
-        QCOMPARE(lines[i].temperature, sent);
+        QCOMPARE(lines[i].temperature, WireValue(options.profile.At(i, i / 50.0)));
         // header + offset is the reading's own time: at or after its frame was sent.
         QVERIFY2(lines[i].msSinceEpoch >= sentAt[i] && lines[i].msSinceEpoch < sentAt[i] + 1000,
                  qPrintable(QStringLiteral("reading %1 at %2, sent at %3").arg(i).arg(lines[i].msSinceEpoch).arg(sentAt[i])));
