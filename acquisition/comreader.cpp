@@ -41,22 +41,12 @@ bool CComReader::OpenPort()
     }
     thread.reset(); // the port is closed before the message is shown
 
-    Message message;
-    message.icon = QMessageBox::Critical;
-    switch (result) {
-    case PortOpenResult::OpenFailed:
-        message.text = QStringLiteral("Не удалось открыть порт!");
-        break;
-    case PortOpenResult::RateInvalid:
-        message.text = QStringLiteral("Error! Can't create DCB structure");
-        break;
-    case PortOpenResult::StateRejected:
-        message.text = QStringLiteral("Error! Can't set com port state");
-        break;
-    case PortOpenResult::Opened:
-        break;
-    }
-    m_messages.Show(message);
+    QString text = QStringLiteral("Не удалось открыть порт!");
+    if (result == PortOpenResult::RateInvalid)
+        text = QStringLiteral("Error! Can't create DCB structure");
+    else if (result == PortOpenResult::StateRejected)
+        text = QStringLiteral("Error! Can't set com port state");
+    m_messages.Show(ErrorMessage(text, QString())); // no caption: a blank title bar
     return false;
 }
 

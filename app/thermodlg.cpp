@@ -43,21 +43,7 @@ constexpr int kReaderEndWaitMs = 5000;
 
 Message Question(const QString &text, const QString &caption)
 {
-    Message question;
-    question.text = text;
-    question.caption = caption;
-    question.icon = QMessageBox::Warning;
-    question.buttons = QMessageBox::Yes | QMessageBox::No;
-    return question;
-}
-
-Message Error(const QString &text)
-{
-    Message error;
-    error.text = text;
-    error.caption = QStringLiteral("Ошибка");
-    error.icon = QMessageBox::Critical;
-    return error;
+    return WarningMessage(text, caption, QMessageBox::Yes | QMessageBox::No);
 }
 
 } // namespace
@@ -184,10 +170,7 @@ void CThermoDlg::OnOK()
     // directory goes later.
     m_recorder.SetFolder(QDir::currentPath());
     if (!WriteCommentFile(m_recorder.Folder(), m_strComment)) {
-        Message warning;
-        warning.text = QStringLiteral("Не удалось сохранить комментарий!");
-        warning.icon = QMessageBox::Warning;
-        m_messages.Show(warning);
+        m_messages.Show(WarningMessage(QStringLiteral("Не удалось сохранить комментарий!")));
     }
     m_recorder.SetReferenceTimeToNow();
     m_reader.SetLine(m_dlgSettings.m_nPort, m_dlgSettings.m_nBaudRate, PortDevice(CurrentSettings(), m_dlgSettings.m_nPort));
@@ -219,7 +202,7 @@ bool CThermoDlg::EnterRecordFolder()
     const QFileInfo info(QDir::cleanPath(folder));
     const bool missingWithParent = !folder.isEmpty() && !info.exists() && QFileInfo(info.absolutePath()).isDir();
     if (!missingWithParent) {
-        m_messages.Show(Error(QStringLiteral("Не удалось сменить папку.")));
+        m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сменить папку.")));
         return false;
     }
     const QMessageBox::StandardButton answer = m_messages.Show(
@@ -312,10 +295,7 @@ void CThermoDlg::OnShowChart()
     if (m_nMinT > m_nMaxT)
         std::swap(m_nMinT, m_nMaxT);
     if (m_nMinT == m_nMaxT) {
-        Message warning;
-        warning.text = QStringLiteral("Значение \"От\" не должно быть равным \"До\"!");
-        warning.icon = QMessageBox::Warning;
-        m_messages.Show(warning);
+        m_messages.Show(WarningMessage(QStringLiteral("Значение \"От\" не должно быть равным \"До\"!")));
         return;
     }
     DoDataExchange(false);
@@ -384,7 +364,7 @@ void CThermoDlg::OnChooseFolder()
     }
     m_strFolder = QDir::toNativeSeparators(startDir);
     if (!QDir::setCurrent(startDir)) {
-        m_messages.Show(Error(QStringLiteral("Не удалось сменить папку")));
+        m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сменить папку")));
         return;
     }
     DoDataExchange(false);
@@ -428,6 +408,6 @@ void CThermoDlg::OnSavingTick()
     SampleList &store = m_reader.Samples();
     // Every reading newer than the mark (all of them while it is null) is unsaved.
     if (store.GetCount() > 0 && store.GetAt(0) != m_pSaveMark && !SaveData())
-        m_messages.Show(Error(QStringLiteral("Не удалось сохранить данные")));
+        m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сохранить данные")));
     m_reader.Unlock();
 }

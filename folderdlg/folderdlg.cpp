@@ -41,14 +41,6 @@ QString CurrentDrive()
 #endif
 }
 
-Message Warning(const QString &text)
-{
-    Message warning;
-    warning.text = text;
-    warning.icon = QMessageBox::Warning;
-    return warning;
-}
-
 } // namespace
 
 CFolderDlg::CFolderDlg(MessageSeam &messages, QWidget *parent)
@@ -173,7 +165,7 @@ void CFolderDlg::OnSelendokDrive()
     const bool changed = QDir::setCurrent(drive);
 #endif
     if (!changed)
-        m_messages.Show(Warning(QStringLiteral("Не могу сменить диск на ") + drive));
+        m_messages.Show(WarningMessage(QStringLiteral("Не могу сменить диск на ") + drive));
     RefreshFolderList();
     m_strCurDir = QDir::toNativeSeparators(QDir::currentPath());
     DoDataExchange(false);
@@ -185,7 +177,7 @@ void CFolderDlg::OnCreateFolder()
     if (m_strNewFolder.isEmpty())
         return;
     if (!QDir::current().mkdir(m_strNewFolder)) {
-        m_messages.Show(Warning(QStringLiteral(
+        m_messages.Show(WarningMessage(QStringLiteral(
             "Не удалось создать папку. Возможно вы или вовсе не указали название новой папки, или указали "
             "недопустимое для файловой системы название.")));
     }

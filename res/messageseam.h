@@ -14,6 +14,19 @@ struct Message
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
 };
 
+// The program's boxes: an error (error icon), or a warning or question
+// (exclamation icon); an empty caption leaves the title bar blank.
+inline Message ErrorMessage(const QString &text, const QString &caption = QStringLiteral("Ошибка"))
+{
+    return Message {text, caption, QMessageBox::Critical, QMessageBox::Ok};
+}
+
+inline Message WarningMessage(const QString &text, const QString &caption = QString(),
+                              QMessageBox::StandardButtons buttons = QMessageBox::Ok)
+{
+    return Message {text, caption, QMessageBox::Warning, buttons};
+}
+
 // Every modal message box and prompt of the program passes through one MessageSeam, so
 // that tests can answer them without a person. The program uses this class as
 // it is; tests derive from it and answer from a script.

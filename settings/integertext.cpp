@@ -37,9 +37,5 @@ int LeadingInteger(const QString &text)
 
 Message IntegerNotice()
 {
-    Message notice;
-    notice.text = QStringLiteral("Введите целое число.");
-    notice.caption = QApplication::applicationName();
-    notice.icon = QMessageBox::Warning;
-    return notice;
+    return WarningMessage(QStringLiteral("Введите целое число."), QApplication::applicationName());
 }

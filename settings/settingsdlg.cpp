@@ -106,11 +106,7 @@ void CSettingsDlg::OnOK()
     m_strBaudRate = text;
     m_nBaudRate = LeadingInteger(text);
     if (QString::number(m_nBaudRate) != text) {
-        Message error;
-        error.text = QStringLiteral("Неизвестная ошибка");
-        error.caption = QStringLiteral("Ошибка");
-        error.icon = QMessageBox::Critical;
-        m_messages.Show(error);
+        m_messages.Show(ErrorMessage(QStringLiteral("Неизвестная ошибка")));
     } else {
         m_nPort = TemplateControl<QRadioButton>(this, kCom2)->isChecked() ? 2 : 1;
     }

@@ -133,11 +133,9 @@ void SettingsStore::LoadSettings(ThermoSettings &settings, MessageSeam &messages
         ReadTextValue(*store, QStringLiteral("PortDevice2"), settings.strPortDevice2, QStringLiteral("/dev/ttyS1"));
 #endif
     } catch (const StoreError &) {
-        Message warning;
-        warning.text = QStringLiteral("Не удалось прочесть настройки из реестра \n \t\t\t\t\t\tвыставлены настройки по умолчанию");
-        warning.caption = QStringLiteral("Предупреждение");
-        warning.icon = QMessageBox::Warning;
-        messages.Show(warning);
+        messages.Show(WarningMessage(
+            QStringLiteral("Не удалось прочесть настройки из реестра \n \t\t\t\t\t\tвыставлены настройки по умолчанию"),
+            QStringLiteral("Предупреждение")));
     }
 }
 
