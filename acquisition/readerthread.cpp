@@ -1,5 +1,6 @@
 #include "readerthread.h"
 
+#include "exclusiveline.h"
 #include "framedecoder.h"
 #include "mutexlock.h"
 #include "samplelist.h"
@@ -69,8 +70,12 @@ void ReaderThread::run()
 PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port) const
 {
     // The program only listens, but it opens the line for reading and writing
-    // and alone: nobody else may talk on it during a run.
-    if (!port.open(QIODevice::ReadWrite))
+    // and alone: nobody else may talk on it during a run, nor read a share of
+    // the instrument's bytes. Looking for other openers after the open also
+    // catches one that came in just before it.
+    if (m_strDevice.isEmpty() || !port.open(QIODevice::ReadWrite))
+        return PortOpenResult::OpenFailed;
+    if (!ClaimLine(port.handle()) || OtherProcessHoldsDevice(m_strDevice))
         return PortOpenResult::OpenFailed;
     if (m_nBaudRate <= 0)
         return PortOpenResult::RateInvalid;

@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -57,6 +58,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     , m_wndChart(*this)
     , m_recorder(messages, this)
 {
+    m_messages.SetOwner(this);
     BuildFromTemplate(this, Template(kTemplateId));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
@@ -173,7 +175,8 @@ void CThermoDlg::OnOK()
         m_messages.Show(WarningMessage(QStringLiteral("Не удалось сохранить комментарий!")));
     }
     m_recorder.SetReferenceTimeToNow();
-    m_reader.SetLine(m_dlgSettings.m_nPort, m_dlgSettings.m_nBaudRate, PortDevice(CurrentSettings(), m_dlgSettings.m_nPort));
+    m_reader.SetLine(m_dlgSettings.m_nPort, m_dlgSettings.m_nBaudRate,
+                     m_settingsStore.PortDevice(CurrentSettings(), m_dlgSettings.m_nPort));
     m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
     if (!m_reader.OpenPort())
         return;
@@ -224,34 +227,62 @@ bool CThermoDlg::FolderHoldsDataFiles() const
 
 bool CThermoDlg::SaveData()
 {
-    return m_recorder.SaveData(m_reader.Samples(), m_pSaveMark, m_savingTimer, m_dlgSettings.m_nSaveInterval);
+    m_reader.Lock();
+    const bool empty = m_reader.Samples().GetCount() == 0;
+    m_reader.Unlock();
+    if (empty)
+        return true; // nothing at all: no file, and the timer is left alone
+    m_savingTimer.stop();
+
+    // The name is asked for without the store's lock: the reader keeps handing
+    // readings over while a prompt is open, and a quit answered inside the
+    // prompt can end the run at once.
+    const quint64 run = m_nRunSerial;
+    const std::optional<QString> name = m_recorder.TakeFileName();
+    if (run != m_nRunSerial)
+        return true; // the run ended while the operator was asked, and saved itself
+    bool saved = true; // a cancelled prompt leaves the readings for the next save
+    if (name) {
+        m_reader.Lock();
+        saved = m_recorder.WriteData(*name, m_reader.Samples(), m_pSaveMark);
+        m_reader.Unlock();
+    }
+    m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
+    return saved;
 }
 
 void CThermoDlg::EndRun()
 {
+    m_bEnding = true;
     m_reader.RequestStop();
     // The last save comes after the reader's last hand-over.
     m_reader.WaitForStop(kReaderEndWaitMs);
     m_bRunning = false;
     SetRunningButtons(false);
-    m_reader.Lock();
-    SampleList &store = m_reader.Samples();
-    if (store.GetCount() > 0 && store.GetAt(0) != m_pSaveMark)
-        SaveData();
-    m_reader.Unlock();
+    SaveData(); // with readings and nothing new since the last save, an empty file
+    ++m_nRunSerial;
     m_reader.ClearSamples();
     m_pSaveMark = nullptr;
     m_savingTimer.stop();
+    m_bEnding = false;
 }
 
 void CThermoDlg::OnStop()
 {
     WriteConfigFile(m_strStartDir, CurrentSettings());
     EndRun();
+    if (m_bCloseAfterEnd)
+        OnClose();
 }
 
 void CThermoDlg::OnClose()
 {
+    if (m_bEnding) {
+        // A close (or a quit) while Stop waits for a file name: it closes
+        // the program once that run has ended.
+        m_bCloseAfterEnd = true;
+        return;
+    }
     EndRun();
     DoDataExchange(true);
     WriteConfigFile(m_strStartDir, CurrentSettings());
@@ -261,7 +292,7 @@ void CThermoDlg::OnClose()
 void CThermoDlg::closeEvent(QCloseEvent *event)
 {
     OnClose();
-    event->accept();
+    event->setAccepted(!isVisible());
 }
 
 void CThermoDlg::reject()
@@ -300,6 +331,8 @@ void CThermoDlg::OnShowChart()
     }
     DoDataExchange(false);
     m_wndChart.show();
+    m_wndChart.raise(); // a chart hidden behind other windows comes to the front
+    m_wndChart.activateWindow();
     m_wndChart.repaint();
     m_bChartVisible = true;
 }
@@ -393,8 +426,11 @@ void CThermoDlg::OnDisplayTick()
     GetLocalTime(&now);
     SampleList &store = m_reader.Samples();
     if (store.GetCount() > 0) {
-        TemplateControl<QLineEdit>(this, kTemperatureEdit)
-            ->setText(QString::asprintf("%f", store.GetAt(0)->temperature));
+        auto *temperature = TemplateControl<QLineEdit>(this, kTemperatureEdit);
+        temperature->setText(QString::asprintf("%f", store.GetAt(0)->temperature));
+        // Shown from its first digit: "1234.500000" is wider than the box,
+        // and the end of it would hide the thousands.
+        temperature->setCursorPosition(0);
         store.Trim(now, m_pSaveMark);
     }
     m_reader.Unlock();
@@ -404,10 +440,8 @@ void CThermoDlg::OnSavingTick()
 {
     if (!m_bRunning)
         return;
-    m_reader.Lock();
-    SampleList &store = m_reader.Samples();
-    // Every reading newer than the mark (all of them while it is null) is unsaved.
-    if (store.GetCount() > 0 && store.GetAt(0) != m_pSaveMark && !SaveData())
+    // Every reading newer than the mark (all of them while it is null) is
+    // unsaved; with none new, the interval still gets its (empty) file.
+    if (!SaveData())
         m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сохранить данные")));
-    m_reader.Unlock();
 }

@@ -73,6 +73,9 @@ private:
     bool EnterRecordFolder();
     bool FolderHoldsDataFiles() const;
     void EndRun();
+    // Saves the readings newer than the mark into the next data file, taking
+    // the store's lock only while it writes. True when saved, when there was
+    // nothing at all to save, or when the operator cancelled the name prompt.
     bool SaveData();
     ThermoSettings CurrentSettings() const;
     void ApplySettings(const ThermoSettings &settings);
@@ -93,6 +96,9 @@ public:
     int m_nMinT = 0;
     int m_nMaxT = 0;
     DataRecorder m_recorder; // file counter, reference time, the run's folder
+    quint64 m_nRunSerial = 0; // counts ended runs: a save that outlives its run is dropped
+    bool m_bEnding = false;   // Stop or Close is ending the run
+    bool m_bCloseAfterEnd = false;
 
     QTimer m_displayTimer; // timer 1
     QTimer m_savingTimer;  // timer 2

@@ -37,33 +37,34 @@ void DataRecorder::SetReferenceTimeToNow()
     m_stRefTime.wMilliseconds = 0;
 }
 
+std::optional<QString> DataRecorder::TakeFileName()
+{
+    if (m_nFileCounter <= kLastNumberedFile)
+        return QStringLiteral("%1").arg(m_nFileCounter++, 4, 10, QLatin1Char('0'));
+    CFileNameDlg prompt(m_pPromptParent);
+    if (m_prompts.Exec(prompt) != QDialog::Accepted)
+        return std::nullopt;
+    return prompt.m_strFileName;
+}
+
+bool DataRecorder::WriteData(const QString &name, const SampleList &store, const TempSample *&saveMark)
+{
+    const bool saved = !name.isEmpty() && WriteDataFile(QDir(m_strFolder).filePath(name), store, saveMark);
+    if (saved)
+        saveMark = store.GetAt(0);
+    SetReferenceTimeToNow();
+    return saved;
+}
+
 bool DataRecorder::SaveData(SampleList &store, const TempSample *&saveMark, QTimer &savingTimer,
                             int savingIntervalSeconds)
 {
     if (store.GetCount() == 0)
         return true;
     savingTimer.stop();
-    const auto rearm = [&] { savingTimer.start(SavingPeriodMs(savingIntervalSeconds)); };
-
-    QString name;
-    if (m_nFileCounter <= kLastNumberedFile) {
-        name = QStringLiteral("%1").arg(m_nFileCounter, 4, 10, QLatin1Char('0'));
-        ++m_nFileCounter; // used up even if the file then cannot be written
-    } else {
-        CFileNameDlg prompt(m_pPromptParent);
-        prompt.m_strFileName = m_strTypedName;
-        if (m_prompts.Exec(prompt) != QDialog::Accepted) {
-            rearm(); // the readings wait for the next save
-            return true;
-        }
-        name = m_strTypedName = prompt.m_strFileName;
-    }
-
-    const bool saved = !name.isEmpty() && WriteDataFile(QDir(m_strFolder).filePath(name), store, saveMark);
-    if (saved)
-        saveMark = store.GetAt(0);
-    SetReferenceTimeToNow();
-    rearm();
+    const std::optional<QString> name = TakeFileName();
+    const bool saved = !name || WriteData(*name, store, saveMark); // cancelled: the readings wait for the next save
+    savingTimer.start(SavingPeriodMs(savingIntervalSeconds));
     return saved;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class MessageSeam;
 class QTimer;
 class QWidget;
@@ -36,15 +38,27 @@ public:
     void SetReferenceTime(const SYSTEMTIME &reference) { m_stRefTime = reference; }
     void SetReferenceTimeToNow();
 
-    // Appends the readings newer than the save mark (all of them while the
-    // mark is null: nothing of the run is saved yet) to the next data file,
-    // then moves the mark to the newest reading. The caller holds the store's
-    // lock. An empty store saves nothing and leaves the timer alone; otherwise
-    // the saving timer is stopped while the save works and armed again with
-    // the saving interval (read now) before it returns.
-    // False when the file cannot be opened, written or made durable: the mark
-    // then stays, so the next save offers the same readings again. A cancelled
-    // name prompt saves nothing and returns true.
+    // The name of the next data file. While numbers last it is the next one
+    // ("0000" to "9999"), used up now whatever becomes of the file; after that
+    // the operator is asked for a name, in a prompt that starts empty each time
+    // (a name kept from the last prompt would overwrite that file, whose
+    // readings count as saved). No name: the operator cancelled.
+    std::optional<QString> TakeFileName();
+
+    // Writes the readings newer than the save mark (all of them while the mark
+    // is null: nothing of the run is saved yet) into the named file of the
+    // run's folder, then moves the mark to the newest reading. The caller
+    // holds the store's lock. False when the file cannot be opened, written or
+    // made durable (an empty name cannot be opened): the mark then stays, so
+    // the next save offers the same readings again. Either way the reference
+    // time moves to now, the origin of the next file.
+    bool WriteData(const QString &name, const SampleList &store, const TempSample *&saveMark);
+
+    // One whole save for a caller that holds the store's lock throughout: an
+    // empty store saves nothing and leaves the timer alone; otherwise the
+    // saving timer is stopped while the save works and armed again with the
+    // saving interval (read now) before it returns. A cancelled name prompt
+    // saves nothing and returns true.
     bool SaveData(SampleList &store, const TempSample *&saveMark, QTimer &savingTimer, int savingIntervalSeconds);
 
 private:
@@ -55,5 +69,4 @@ private:
     QString m_strFolder;
     int m_nFileCounter = 0;
     SYSTEMTIME m_stRefTime {};
-    QString m_strTypedName; // the prompt shows the name typed last
 };

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 // One message box as the program asks for it: the text, the caption (an empty
@@ -27,6 +28,11 @@ inline Message WarningMessage(const QString &text, const QString &caption = QStr
     return Message {text, caption, QMessageBox::Warning, buttons};
 }
 
+inline Message InformationMessage(const QString &text, const QString &caption)
+{
+    return Message {text, caption, QMessageBox::Information, QMessageBox::Ok};
+}
+
 // Every modal message box and prompt of the program passes through one MessageSeam, so
 // that tests can answer them without a person. The program uses this class as
 // it is; tests derive from it and answer from a script.
@@ -35,10 +41,17 @@ class MessageSeam
 public:
     virtual ~MessageSeam() = default;
 
+    // The window that boxes belong to when no prompt is open: the main dialog.
+    // Boxes and prompts with a parent are modal to their window only.
+    void SetOwner(QWidget *owner);
+
     // Shows the message modally and returns the button that closed it.
     virtual QMessageBox::StandardButton Show(const Message &message);
 
     // Runs a prompt (a dialog that asks for something) modally and returns its
     // result, QDialog::Accepted or QDialog::Rejected.
     virtual int Exec(QDialog &prompt);
+
+private:
+    QPointer<QWidget> m_pOwner;
 };

@@ -42,13 +42,3 @@ QString BasePath(const QString &path)
         base.chop(8);
     return base;
 }
-
-QString PortDevice(const ThermoSettings &settings, int nPort)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(settings);
-    return QStringLiteral("COM%1").arg(nPort);
-#else
-    return nPort == 2 ? settings.strPortDevice2 : settings.strPortDevice1;
-#endif
-}

@@ -24,13 +24,15 @@ struct StoreError
     int code;
 };
 
-// A value that counts as a 32-bit number: an integer, or a text that is a
-// signed 32-bit decimal integer (the settings file keeps numbers as text).
-bool AsNumber(const QVariant &value, int *number)
+} // namespace
+
+bool SettingsStore::CountsAsNumber(const QVariant &value, bool storeKeepsTypes, int *number)
 {
     const int type = value.typeId();
-    if (type != QMetaType::Int && type != QMetaType::LongLong && type != QMetaType::UInt
-        && type != QMetaType::ULongLong && type != QMetaType::QString && type != QMetaType::QByteArray)
+    const bool integer = type == QMetaType::Int || type == QMetaType::LongLong || type == QMetaType::UInt
+        || type == QMetaType::ULongLong;
+    const bool numberAsText = !storeKeepsTypes && (type == QMetaType::QString || type == QMetaType::QByteArray);
+    if (!integer && !numberAsText)
         return false;
     static const QRegularExpression decimal(QStringLiteral("^-?[0-9]{1,10}$"));
     const QString text = value.toString();
@@ -42,6 +44,8 @@ bool AsNumber(const QVariant &value, int *number)
     *number = static_cast<int>(wide);
     return true;
 }
+
+namespace {
 
 bool AsText(const QVariant &value, QString *text)
 {
@@ -59,9 +63,21 @@ void WriteValue(QSettings &store, const QString &name, const QVariant &value)
         throw StoreError {1};
 }
 
+// The registry keeps each value's type, so a number stored there as text is
+// of the wrong type; a settings file keeps every number as text.
+bool KeepsTypes(const QSettings &store)
+{
+#ifdef Q_OS_WIN
+    return store.format() == QSettings::NativeFormat;
+#else
+    Q_UNUSED(store);
+    return false;
+#endif
+}
+
 void ReadNumberValue(QSettings &store, const QString &name, int &out, int fallback)
 {
-    if (AsNumber(store.value(name), &out))
+    if (SettingsStore::CountsAsNumber(store.value(name), KeepsTypes(store), &out))
         return;
     out = fallback;
     WriteValue(store, name, fallback);
@@ -103,6 +119,25 @@ std::unique_ptr<QSettings> SettingsStore::Open() const
     if (store->status() != QSettings::NoError || !store->isWritable())
         throw StoreError {0};
     return store;
+}
+
+QString SettingsStore::PortDevice(const ThermoSettings &settings, int nPort) const
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(settings);
+    return QStringLiteral("COM%1").arg(nPort);
+#else
+    if (nPort == 1)
+        return settings.strPortDevice1;
+    if (nPort == 2)
+        return settings.strPortDevice2;
+    // Another port number is only ever the device stored for it: never COM1's.
+    try {
+        return Open()->value(QStringLiteral("PortDevice%1").arg(nPort)).toString();
+    } catch (const StoreError &) {
+        return QString();
+    }
+#endif
 }
 
 QString SettingsStore::RememberedFolder(const QString &folder)

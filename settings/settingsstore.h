@@ -8,6 +8,7 @@
 
 class MessageSeam;
 class QSettings;
+class QVariant;
 
 // Keeps ThermoSettings in the per-user store: the registry key
 // HKEY_CURRENT_USER\SOFTWARE\Calorivista on Windows, the per-user settings file
@@ -33,6 +34,17 @@ public:
     // that an empty path stays empty and a path the rule would reduce to
     // nothing (a lone separator) stays as it is.
     static QString RememberedFolder(const QString &folder);
+
+    // The device that a port number stands for: "COM<n>" on Windows;
+    // elsewhere PortDevice1 and PortDevice2 of the settings, and for any
+    // other number the stored PortDevice<n>, or nothing when there is none.
+    QString PortDevice(const ThermoSettings &settings, int nPort) const;
+
+    // Whether a stored value counts as a 32-bit number: an integer, or, in a
+    // store that keeps numbers as text (a settings file), a text that is a
+    // signed 32-bit decimal integer. In a store that keeps each value's type
+    // (the registry) a text is of another type.
+    static bool CountsAsNumber(const QVariant &value, bool storeKeepsTypes, int *number);
 
 private:
     std::unique_ptr<QSettings> Open() const;

@@ -18,10 +18,6 @@ struct ThermoSettings
     QString strPortDevice2 = QStringLiteral("/dev/ttyS1");
 };
 
-// The device to open for a port number: "COM1"/"COM2" on Windows, else the
-// device the settings name for it.
-QString PortDevice(const ThermoSettings &settings, int nPort);
-
 // The base-path rule: drops one trailing separator ('\' or '/') and then a
 // trailing generated subfolder name (six digits, a letter, a digit), keeping
 // the separator before it. The path must not be empty (std::invalid_argument);

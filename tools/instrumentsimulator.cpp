@@ -67,8 +67,15 @@ bool InstrumentSimulator::OpenPseudoTerminal(QString *error)
         Close();
         return false;
     }
-    m_slaveFd = ::open(name, O_RDWR | O_NOCTTY);
-    if (m_slaveFd < 0 || !MakeRaw(m_slaveFd, B115200, error)) {
+    // The line settings are made raw once; they stay with the pseudo-terminal
+    // while this end is open. The simulator then lets go of the program's end,
+    // as an instrument would: the program refuses a line that another process
+    // holds open.
+    const int slaveFd = ::open(name, O_RDWR | O_NOCTTY);
+    const bool raw = slaveFd >= 0 && MakeRaw(slaveFd, B115200, error);
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    if (!raw) {
         if (error->isEmpty())
             *error = QString::fromLocal8Bit(std::strerror(errno));
         Close();
@@ -102,11 +109,8 @@ bool InstrumentSimulator::OpenDevice(const QString &path, int baudRate, QString 
 
 void InstrumentSimulator::Close()
 {
-    if (m_slaveFd >= 0)
-        ::close(m_slaveFd);
     if (m_fd >= 0)
         ::close(m_fd);
-    m_slaveFd = -1;
     m_fd = -1;
 }
 
@@ -137,10 +141,15 @@ bool InstrumentSimulator::Write(std::string_view bytes, const std::atomic_bool &
         }
         if (written < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        // The listener is behind: wait for room, looking at the stop flag now and then.
+        // The listener is behind: wait for room, looking at the stop flag now and
+        // then. With nobody listening the pseudo-terminal reports a hang-up at
+        // once instead of waiting, so wait here instead.
         pollfd room {m_fd, POLLOUT, 0};
-        if (::poll(&room, 1, 100) < 0 && errno != EINTR)
+        const int ready = ::poll(&room, 1, 100);
+        if (ready < 0 && errno != EINTR)
             return false;
+        if (ready > 0 && !(room.revents & POLLOUT))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
 }

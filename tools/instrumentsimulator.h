@@ -65,7 +65,6 @@ public:
     static std::string EncodeFrame(double celsius, unsigned tail = 0);
 
 private:
-    int m_fd = -1;      // the end the simulator writes
-    int m_slaveFd = -1; // held open so that the pseudo-terminal keeps its raw line settings
+    int m_fd = -1; // the end the simulator writes
     QString m_strDevicePath;
 };
