@@ -11,6 +11,11 @@ CThermoApp::CThermoApp(int &argc, char **argv)
 {
     setOrganizationName(QStringLiteral("Calorivista"));
     setApplicationName(QStringLiteral("Calorivista"));
+    // On X11 the toolkit names a hidden helper window of its own (the client
+    // leader) after the display name. With the program's name it looks like
+    // the main window to whoever closes "the window named Calorivista", and a
+    // delete request sent to it closes nothing. Window titles stay as they are.
+    setApplicationDisplayName(QString());
     setApplicationVersion(QStringLiteral(CALORIVISTA_VERSION));
     setWindowIcon(AppIcon());
 }

@@ -89,9 +89,10 @@ void CFolderDlg::MakeSubfolderName()
 void CFolderDlg::FillFolderList()
 {
     auto *list = TemplateControl<QListWidget>(this, kFolderList);
-    const QStringList folders = QDir::current().entryList(QDir::Dirs | QDir::Hidden | QDir::NoDot);
+    // Hidden folders are left out, as the system's own folder lists do.
+    const QStringList folders = QDir::current().entryList(QDir::Dirs | QDir::NoDot);
     for (const QString &folder : folders)
-        list->addItem(QLatin1Char('[') + folder + QLatin1Char(']'));
+        AddListBoxEntry(list, QLatin1Char('[') + folder + QLatin1Char(']'));
 }
 
 void CFolderDlg::RefreshFolderList()

@@ -1,5 +1,7 @@
 #include "dialogtemplate.h"
 
+#include "groupframe.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,7 +10,6 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QFontMetrics>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -17,6 +18,19 @@
 namespace {
 
 const char kIdProperty[] = "templateId";
+
+// An entry of a list box. A sorted list box orders its entries as the
+// system's list boxes do: regardless of case.
+class ListBoxEntry : public QListWidgetItem
+{
+public:
+    using QListWidgetItem::QListWidgetItem;
+
+    bool operator<(const QListWidgetItem &other) const override
+    {
+        return text().compare(other.text(), Qt::CaseInsensitive) < 0;
+    }
+};
 
 QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
 {
@@ -47,7 +61,13 @@ QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
     }
     case ControlTemplate::Kind::LineEdit: {
         auto *edit = new QLineEdit(control.text, dialog);
-        edit->setReadOnly(control.flags & ControlTemplate::ReadOnly);
+        if (control.flags & ControlTemplate::ReadOnly) {
+            // A box that only shows is greyed, so nobody takes it for one to type into.
+            edit->setReadOnly(true);
+            QPalette greyed = edit->palette();
+            greyed.setColor(QPalette::Base, greyed.color(QPalette::Window));
+            edit->setPalette(greyed);
+        }
         if (control.flags & ControlTemplate::DigitsOnly)
             edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
         return edit;
@@ -58,7 +78,7 @@ QWidget *CreateControl(QWidget *dialog, const ControlTemplate &control)
         return edit;
     }
     case ControlTemplate::Kind::GroupBox:
-        return new QGroupBox(control.text, dialog);
+        return new GroupFrame(control.text, dialog);
     case ControlTemplate::Kind::RadioButton:
         return new QRadioButton(control.text, dialog);
     case ControlTemplate::Kind::CheckBox:
@@ -125,6 +145,11 @@ void BuildFromTemplate(QWidget *dialog, const DialogTemplate &dialogTemplate)
             previous = widget;
         }
     }
+}
+
+void AddListBoxEntry(QListWidget *listBox, const QString &text)
+{
+    listBox->addItem(new ListBoxEntry(text));
 }
 
 QWidget *TemplateControl(const QWidget *dialog, int id)

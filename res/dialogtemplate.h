@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class QListWidget;
 class QWidget;
 
 // One control of a dialog template, placed in dialog units.
@@ -63,6 +64,10 @@ void BuildFromTemplate(QWidget *dialog, const DialogTemplate &dialogTemplate);
 
 // Dialog units to pixels for `widget`'s font.
 QRect DialogUnitsToPixels(const QWidget *widget, const QRect &units);
+
+// Adds an entry to a template's list box; a sorted one keeps its entries in
+// order regardless of case.
+void AddListBoxEntry(QListWidget *listBox, const QString &text);
 
 // The control with the template id inside a dialog built from a template.
 QWidget *TemplateControl(const QWidget *dialog, int id);

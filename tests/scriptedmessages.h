@@ -13,6 +13,8 @@ public:
     QMessageBox::StandardButton Show(const Message &message) override
     {
         shown.append(message);
+        if (whileShown)
+            whileShown(message); // what happens while the box is open, before it is answered
         return answers.isEmpty() ? QMessageBox::Ok : answers.takeFirst();
     }
 
@@ -25,4 +27,5 @@ public:
     QList<Message> shown;
     QList<QMessageBox::StandardButton> answers;
     std::function<int(QDialog &)> prompt;
+    std::function<void(const Message &)> whileShown;
 };

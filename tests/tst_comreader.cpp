@@ -12,6 +12,10 @@
 #include <ctime>
 #include <thread>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 namespace {
 
 double CpuSeconds()
@@ -73,6 +77,8 @@ private slots:
     void framesArrivedBeforeTheStopAreKept();
     void bytesWaitingBeforeTheOpenAreDiscarded();
     void stopOnSilentLineEndsAndClosesThePort();
+    void lineSettingsReadBackFromTheDevice_data();
+    void lineSettingsReadBackFromTheDevice();
     void openFailures_data();
     void openFailures();
     void hungUpLineDoesNotSpin();
@@ -258,6 +264,31 @@ void TestComReader::stopOnSilentLineEndsAndClosesThePort()
 
     QSerialPort port(m_sim->DevicePath());
     QVERIFY2(port.open(QIODevice::ReadWrite), "the reader left the port open");
+}
+
+void TestComReader::lineSettingsReadBackFromTheDevice_data()
+{
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<int>("speed");
+    QTest::newRow("9600") << 9600 << int(B9600);
+    QTest::newRow("115200") << 115200 << int(B115200);
+}
+
+void TestComReader::lineSettingsReadBackFromTheDevice()
+{
+    QFETCH(int, baudRate);
+    // Another look at the same line; opened before the run, so the run's
+    // exclusive mode does not keep it out.
+    const int fd = ::open(QFile::encodeName(m_sim->DevicePath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QVERIFY(StartRun(baudRate));
+    termios line {};
+    QCOMPARE(::tcgetattr(fd, &line), 0);
+    ::close(fd);
+    QTEST(int(cfgetispeed(&line)), "speed");
+    QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
 }
 
 void TestComReader::openFailures_data()

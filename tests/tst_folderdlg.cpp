@@ -69,6 +69,7 @@ private slots:
     void allNamesTakenDisablesTheSubfolder();
     void navigationRecomputesTheName();
     void doubleClickDiscardsATypedName();
+    void folderListLeavesOutHiddenAndIgnoresCase();
     void okWithATypedNameCreatesAndEntersIt();
     void creatingAFolder_data();
     void creatingAFolder();
@@ -157,6 +158,19 @@ void TestFolderDlg::navigationRecomputesTheName()
     QCOMPARE(Here(), Canonical(m_dir->filePath(QStringLiteral("data"))));
     QCOMPARE(chooser.m_strSubfolderName, QStringLiteral("061208A5"));
     QCOMPARE(chooser.m_strCurDir, QDir::toNativeSeparators(QDir::currentPath()));
+}
+
+void TestFolderDlg::folderListLeavesOutHiddenAndIgnoresCase()
+{
+    MakeEntries(m_dir->path(), {QStringLiteral("b/"), QStringLiteral("A/"), QStringLiteral("C/"),
+                                QStringLiteral(".hidden/"), QStringLiteral("file")});
+    CFolderDlg chooser(m_messages);
+    chooser.show();
+    auto *list = TemplateControl<QListWidget>(&chooser, 1014);
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i)
+        shown << list->item(i)->text();
+    QCOMPARE(shown, (QStringList {"[..]", "[A]", "[b]", "[C]"}));
 }
 
 void TestFolderDlg::doubleClickDiscardsATypedName()

@@ -19,6 +19,8 @@ private slots:
     void firstStartWritesTheDefaults();
     void valuesOfAnotherTypeAreReplaced_data();
     void valuesOfAnotherTypeAreReplaced();
+    void numberStoredAsText_data();
+    void numberStoredAsText();
     void storedValuesAreKept();
     void unreadableStoreWarnsAndKeepsEarlierValues();
     void saveThenLoadRoundTrip_data();
@@ -103,6 +105,26 @@ void TestSettings::valuesOfAnotherTypeAreReplaced()
     QTEST(settings.nBaudRate, "baudRate");
     QTEST(QSettings(file, QSettings::IniFormat).value(QStringLiteral("BaudRate")).toString(), "storedAfter");
     QVERIFY(messages.shown.isEmpty());
+}
+
+void TestSettings::numberStoredAsText_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("storeKeepsTypes");
+    QTest::addColumn<bool>("number");
+
+    QTest::newRow("text in a settings file") << QVariant(QStringLiteral("9600")) << false << true;
+    QTest::newRow("text in the registry is another type") << QVariant(QStringLiteral("9600")) << true << false;
+    QTest::newRow("a number in the registry") << QVariant(9600) << true << true;
+    QTest::newRow("a number in a settings file") << QVariant(9600) << false << true;
+}
+
+void TestSettings::numberStoredAsText()
+{
+    QFETCH(QVariant, value);
+    QFETCH(bool, storeKeepsTypes);
+    int number = 0;
+    QTEST(SettingsStore::CountsAsNumber(value, storeKeepsTypes, &number), "number");
 }
 
 void TestSettings::storedValuesAreKept()

@@ -11,12 +11,17 @@
 #include "thermodlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QtEndian>
+#include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,6 +29,11 @@
 
 #include <csignal>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,29 +45,55 @@ struct DataLine
     double temperature;
 };
 
+// The readings of one data file, as header time + offset and temperature.
+QList<DataLine> ReadDataFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.size() < 2)
+        return {}; // an empty file
+    int day, month, year, hour, minute, second;
+    if (std::sscanf(lines[0].constData(), "%d.%d.%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) != 6)
+        return {};
+    const SYSTEMTIME header = MakeTime(year, month, day, hour, minute, second);
+    QList<DataLine> out;
+    for (int i = 1; i < lines.size() - 1; ++i) {
+        const QList<QByteArray> fields = lines[i].trimmed().split(' ');
+        out.append({MsOf(header) + qRound64(fields[0].toDouble() * 1000), fields[1].toDouble()});
+    }
+    return out;
+}
+
 // Every reading of the numbered data files of a folder, in file order.
 QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
 {
+    static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
     QList<DataLine> out;
-    int n = 0;
-    for (;; ++n) {
-        QFile file(QDir(folder).filePath(QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'))));
-        if (!file.open(QIODevice::ReadOnly))
-            break;
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        if (lines.size() < 2)
-            continue; // an empty file
-        int day, month, year, hour, minute, second;
-        if (std::sscanf(lines[0].constData(), "%d.%d.%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) != 6)
-            return {};
-        const SYSTEMTIME header = MakeTime(year, month, day, hour, minute, second);
-        for (int i = 1; i < lines.size() - 1; ++i) {
-            const QList<QByteArray> fields = lines[i].trimmed().split(' ');
-            out.append({MsOf(header) + qRound64(fields[0].toDouble() * 1000), fields[1].toDouble()});
-        }
-    }
+    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name).filter(numbered);
+    for (const QString &name : names)
+        out += ReadDataFile(QDir(folder).filePath(name));
     if (files)
-        *files = n;
+        *files = int(names.size());
+    return out;
+}
+
+QList<double> Temperatures(const QList<DataLine> &lines)
+{
+    QList<double> out;
+    for (const DataLine &line : lines)
+        out.append(line.temperature);
+    return out;
+}
+
+// The temperatures that Send(count, first) puts on the line, as data files
+// write them (six significant digits).
+QList<double> Sent(int count, double first)
+{
+    QList<double> out;
+    for (int i = 0; i < count; ++i)
+        out.append(QByteArray::number(WireValue(first + i * 0.1), 'g', 6).toDouble());
     return out;
 }
 
@@ -98,6 +134,18 @@ private slots:
     void settingsConfirmedWritesTheConfigurationFile_data();
     void settingsConfirmedWritesTheConfigurationFile();
     void aboutBox();
+    void temperatureShownFromItsFirstDigit_data();
+    void temperatureShownFromItsFirstDigit();
+    void eachOverflowPromptStartsEmpty();
+    void idleIntervalStillGetsItsFile();
+    void quitWhileABoxIsOpenSavesTheWholeRun_data();
+    void quitWhileABoxIsOpenSavesTheWholeRun();
+    void lineHeldByAnotherProcessIsRefused();
+    void portNumberOpensOnlyItsOwnDevice_data();
+    void portNumberOpensOnlyItsOwnDevice();
+    void chartStaysUsableWhileABoxIsOpen();
+    void commentAndConfigurationFilesAsWritten();
+    void everyCloseEndsTheRun();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -130,6 +178,9 @@ void TestThermoDlg::init()
 
 void TestThermoDlg::cleanup()
 {
+    // A run still going ends with the dialog; the test's answers are gone by then.
+    m_messages->prompt = nullptr;
+    m_messages->whileShown = nullptr;
     m_dlg.reset();
     m_store.reset();
     m_sim.reset();
@@ -529,6 +580,309 @@ void TestThermoDlg::aboutBox()
     m_dlg->OnAbout();
     QCOMPARE(title, QStringLiteral("About Calorivista"));
     QVERIFY(texts.contains(QStringLiteral("Calorivista Version 1.0")));
+}
+
+void TestThermoDlg::temperatureShownFromItsFirstDigit_data()
+{
+    QTest::addColumn<double>("celsius");
+    QTest::newRow("1234.5") << 1234.5;
+    QTest::newRow("4500.0") << 4500.0;
+}
+
+void TestThermoDlg::temperatureShownFromItsFirstDigit()
+{
+    QFETCH(double, celsius);
+    MakeDialog();
+    m_dlg->accept();
+    Send(1, celsius);
+    QTest::qWait(200);
+    m_dlg->OnDisplayTick();
+    auto *edit = TemplateControl<QLineEdit>(m_dlg.get(), kTemperature);
+    QCOMPARE(edit->text(), QString::asprintf("%f", WireValue(celsius)));
+    // The box scrolls its text when it paints, so that the cursor shows.
+    const QPoint leftEdge(3, edit->height() / 2);
+    const auto shownFirst = [&] {
+        edit->repaint();
+        return edit->cursorPositionAt(leftEdge);
+    };
+    edit->end(false);
+    QVERIFY2(shownFirst() > 0, "the text fits the box: nothing to hide");
+    m_dlg->OnDisplayTick();
+    QCOMPARE(shownFirst(), 0); // the first digit is what shows at the left edge
+}
+
+void TestThermoDlg::eachOverflowPromptStartsEmpty()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    m_dlg->m_recorder.SetFileCounter(10000); // the numbered names are used up
+    QStringList shownAtOpen;
+    QStringList typed {QStringLiteral("first.dat"), QString(), QStringLiteral("second.dat")};
+    m_messages->prompt = [&](QDialog &prompt) {
+        prompt.show();
+        auto *name = TemplateControl<QLineEdit>(&prompt, 1027);
+        shownAtOpen << name->text();
+        const QString next = typed.takeFirst();
+        if (!next.isEmpty())
+            name->setText(next);
+        QTest::keyClick(name, Qt::Key_Return); // confirmed with Enter, whatever the box holds
+        return prompt.result();
+    };
+
+    Send(3, 100.0);
+    QTest::qWait(200);
+    m_dlg->OnSavingTick();
+    Send(2, 200.0);
+    QTest::qWait(200);
+    m_dlg->OnSavingTick(); // Enter on the box as it opens
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, QStringLiteral("Не удалось сохранить данные"));
+    m_dlg->OnSavingTick();
+
+    QCOMPARE(shownAtOpen, QStringList(3, QString()));
+    QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("first.dat")))), Sent(3, 100.0));
+    QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("second.dat")))), Sent(2, 200.0));
+}
+
+void TestThermoDlg::idleIntervalStillGetsItsFile()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    const auto size = [this](const char *name) { return QFileInfo(QDir(Records()).filePath(QLatin1String(name))).size(); };
+    m_dlg->OnSavingTick(); // no reading yet: no file
+    QVERIFY(!QFile::exists(QDir(Records()).filePath(QStringLiteral("0000"))));
+    Send(3, 50.0);
+    QTest::qWait(200);
+    m_dlg->OnSavingTick();
+    m_dlg->OnSavingTick(); // nothing new: an empty file takes the next number
+    m_dlg->OnStop();       // nor at Stop
+    QVERIFY(size("0000") > 0);
+    QCOMPARE(size("0001"), 0);
+    QVERIFY(QFile::exists(QDir(Records()).filePath(QStringLiteral("0002"))));
+    QCOMPARE(size("0002"), 0);
+    QVERIFY(!QFile::exists(QDir(Records()).filePath(QStringLiteral("0003"))));
+}
+
+void TestThermoDlg::quitWhileABoxIsOpenSavesTheWholeRun_data()
+{
+    QTest::addColumn<bool>("overflow");
+    QTest::newRow("the saving tick's error box") << false;
+    QTest::newRow("the overflow prompt") << true;
+}
+
+void TestThermoDlg::quitWhileABoxIsOpenSavesTheWholeRun()
+{
+    QFETCH(bool, overflow);
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    QuitSignals quitSignals;
+    connect(&quitSignals, &QuitSignals::quitRequested, m_dlg.get(), &CThermoDlg::OnSystemQuit);
+    m_dlg->accept();
+    Send(5, 10.0);
+    QTest::qWait(200);
+
+    // While the box is open, more readings arrive and then the quit comes.
+    bool readerEnded = false;
+    const auto quitInside = [&] {
+        Send(3, 20.0);
+        QTest::qWait(200);
+        std::raise(SIGTERM);
+        QTRY_VERIFY(!m_dlg->isVisible());
+        readerEnded = !m_dlg->m_reader.IsReading();
+    };
+    if (overflow) {
+        m_dlg->m_recorder.SetFileCounter(10000);
+        int prompts = 0;
+        m_messages->prompt = [&](QDialog &prompt) {
+            auto *name = TemplateControl<QLineEdit>(&prompt, 1027);
+            if (++prompts == 1) {
+                quitInside(); // the quit's own last save asks again, inside this prompt
+                name->setText(QStringLiteral("late.dat"));
+            } else {
+                name->setText(QStringLiteral("last.dat"));
+            }
+            prompt.accept();
+            return prompt.result();
+        };
+    } else {
+        // The folder is gone at the tick and back by the time the quit saves.
+        QVERIFY(QDir(Records()).removeRecursively());
+        QFile plain(Records());
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        m_messages->whileShown = [&](const Message &) {
+            QFile::remove(Records());
+            QDir().mkdir(Records());
+            quitInside();
+        };
+    }
+    m_dlg->OnSavingTick();
+
+    QVERIFY(readerEnded); // the quit did not wait for a reader stuck behind the box
+    QVERIFY(!m_dlg->IsRunning());
+    QList<double> expected = Sent(5, 10.0) + Sent(3, 20.0);
+    if (overflow) {
+        QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("last.dat")))), expected);
+        QVERIFY(!QFile::exists(QDir(Records()).filePath(QStringLiteral("late.dat"))));
+    } else {
+        QCOMPARE(Temperatures(ReadDataFiles(Records())), expected);
+    }
+}
+
+void TestThermoDlg::lineHeldByAnotherProcessIsRefused()
+{
+    // Another program holds the line with a plain open(2), as a terminal program would.
+    QProcess holder;
+    holder.setStandardInputFile(m_sim->DevicePath());
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(holder.waitForStarted());
+    MakeDialog();
+    m_dlg->accept();
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].text, QStringLiteral("Не удалось открыть порт!"));
+    QVERIFY(!m_dlg->IsRunning());
+
+    holder.kill();
+    QVERIFY(holder.waitForFinished());
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+    // While the run has the line, others are kept out: exclusive mode (which
+    // only the superuser passes) and an advisory lock.
+    const int other = ::open(QFile::encodeName(m_sim->DevicePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (other < 0) {
+        QCOMPARE(errno, EBUSY);
+    } else {
+#ifdef TIOCGEXCL
+        int exclusive = 0;
+        QCOMPARE(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 1);
+#endif
+        QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), -1);
+        ::close(other);
+    }
+    m_dlg->OnStop();
+}
+
+void TestThermoDlg::portNumberOpensOnlyItsOwnDevice_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("PortDevice3 stored") << true;
+    QTest::newRow("no PortDevice3: never COM1's device instead") << false;
+}
+
+void TestThermoDlg::portNumberOpensOnlyItsOwnDevice()
+{
+    QFETCH(bool, stored);
+    WriteSettings(stored ? m_dir->filePath(QStringLiteral("no-such-line")) : m_sim->DevicePath());
+    {
+        QSettings settings(m_settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("PortNumber"), 3);
+        if (stored)
+            settings.setValue(QStringLiteral("PortDevice3"), m_sim->DevicePath());
+    }
+    MakeDialog();
+    m_dlg->accept();
+    QCOMPARE(m_dlg->IsRunning(), stored);
+    QCOMPARE(m_messages->shown.size(), stored ? 0 : 1);
+    if (!stored)
+        QCOMPARE(m_messages->shown[0].text, QStringLiteral("Не удалось открыть порт!"));
+}
+
+void TestThermoDlg::chartStaysUsableWhileABoxIsOpen()
+{
+    // The seam as the program uses it: real boxes.
+    MessageSeam realMessages;
+    m_store = std::make_unique<SettingsStore>(m_settingsFile);
+    CThermoDlg dialog(realMessages, *m_store);
+    dialog.show();
+    dialog.OnShowChart();
+    CChartWnd &chart = dialog.m_wndChart;
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+
+    // Covered by the main dialog, "Показ" brings the chart to the front.
+    dialog.activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), &dialog);
+    dialog.OnShowChart();
+    QTRY_COMPARE(QApplication::activeWindow(), &chart);
+
+    // Equal limits give a box with an empty caption; meanwhile the chart takes a click.
+    QString title;
+    qint64 marker = -1;
+    QTimer::singleShot(200, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        title = box->windowTitle();
+        QTest::mouseClick(chart.windowHandle(), Qt::LeftButton, {}, QPoint(chart.width() / 2, chart.height() / 2));
+        marker = chart.MarkerSeconds();
+        box->button(QMessageBox::Ok)->click();
+    });
+    TemplateControl<QLineEdit>(&dialog, kMinT)->setText(QStringLiteral("500"));
+    TemplateControl<QLineEdit>(&dialog, 1025)->setText(QStringLiteral("500"));
+    dialog.OnShowChart();
+    QVERIFY2(marker > 0, "the click did not reach the chart while the box was open");
+    // Blank: a window with an empty title would show the program's name instead.
+    QVERIFY(!title.isEmpty());
+    QVERIFY(title.trimmed().isEmpty());
+}
+
+void TestThermoDlg::commentAndConfigurationFilesAsWritten()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    TemplateControl<QPlainTextEdit>(m_dlg.get(), 1005)->setPlainText(QStringLiteral("ab\ncd"));
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+    m_dlg->OnStop();
+
+    QFile comment(QDir(Records()).filePath(QStringLiteral("dirinfo")));
+    QVERIFY(comment.open(QIODevice::ReadOnly));
+    QCOMPARE(comment.readAll(), QByteArray("ab\r\r\ncd"));
+
+    const QByteArray folder = Records().toLocal8Bit();
+    QByteArray expected;
+    for (qint32 value : {115200, 1, 300, int(folder.size())})
+        expected.append(reinterpret_cast<const char *>(&(value = qToLittleEndian(value))), 4);
+    expected.append(folder);
+    for (qint32 value : {0, 1000})
+        expected.append(reinterpret_cast<const char *>(&(value = qToLittleEndian(value))), 4);
+    QFile config(m_dir->filePath(QStringLiteral("start/conf.cnfg")));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), expected);
+}
+
+void TestThermoDlg::everyCloseEndsTheRun()
+{
+    // Closes at random moments of runs at 1280 frames/s, the chart shown and
+    // hidden on the way, each delivered to the window as the window manager's
+    // delete request is.
+    QRandomGenerator random(20261209);
+    for (int run = 0; run < 6; ++run) {
+        WriteSettings(m_sim->DevicePath(), 1);
+        MakeDialog();
+        m_messages->answers = {QMessageBox::Yes}; // the earlier run's files may be overwritten
+        m_dlg->accept();
+        QVERIFY(m_dlg->IsRunning());
+        std::atomic_bool stop {false};
+        SimulatorOptions options;
+        options.framesPerSecond = 1280;
+        std::thread sender([&] { m_sim->Run(options, stop); });
+        if (run % 2 == 0) {
+            m_dlg->OnShowChart();
+            QTest::qWait(random.bounded(100, 900));
+            m_dlg->m_wndChart.close();
+        }
+        QTest::qWait(random.bounded(50, 1500));
+        QCoreApplication::postEvent(m_dlg->windowHandle(), new QCloseEvent);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->isVisible(), 3000);
+        const bool running = m_dlg->IsRunning();
+        stop = true;
+        sender.join();
+        QVERIFY2(!running, qPrintable(QStringLiteral("run %1 went on after its close").arg(run)));
+        m_dlg.reset();
+    }
 }
 
 QTEST_MAIN(TestThermoDlg)
