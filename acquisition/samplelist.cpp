@@ -20,6 +20,7 @@ const TempSample *SampleList::GetAt(int i) const
 void SampleList::Append(const TempSample &sample)
 {
     (*m_chunks.front())[m_nFill] = sample;
+    ++m_nTotalAppended;
     if (m_nFill + 1 < kChunkSize) {
         ++m_nFill;
         return;
@@ -45,6 +46,7 @@ void SampleList::Clear()
     m_chunks.push_front(std::make_unique_for_overwrite<Chunk>());
     m_nFill = 0;
     m_nOffset = 0;
+    m_nTotalAppended = 0;
 }
 
 void SampleList::Trim(const SYSTEMTIME &now, const TempSample *saveMark)

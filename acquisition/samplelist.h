@@ -2,6 +2,8 @@
 
 #include "tempsample.h"
 
+#include <QtGlobal>
+
 #include <array>
 #include <deque>
 #include <memory>
@@ -26,6 +28,9 @@ public:
     const TempSample *GetAt(int i) const;
 
     void Append(const TempSample &sample);
+    // How many readings were appended since the store was built or last
+    // cleared, whatever was removed since: the journal counts its place by it.
+    qint64 TotalAppended() const { return m_nTotalAppended; }
     // The caller makes sure the store is not empty.
     void RemoveOldest();
     void Clear();
@@ -47,4 +52,5 @@ private:
     std::deque<std::unique_ptr<Chunk>> m_chunks; // newest first; never empty
     int m_nFill = 0;   // readings in chunk 0
     int m_nOffset = 0; // readings already removed from the oldest chunk
+    qint64 m_nTotalAppended = 0;
 };

@@ -6,6 +6,8 @@
 #include "settingsstore.h"
 #include "thermodlg.h"
 
+#include <QStandardPaths>
+
 CThermoApp::CThermoApp(int &argc, char **argv)
     : QApplication(argc, argv)
 {
@@ -24,7 +26,7 @@ int CThermoApp::InitInstance()
 {
     MessageSeam messages;
     const SettingsStore settingsStore;
-    CThermoDlg dialog(messages, settingsStore);
+    CThermoDlg dialog(messages, settingsStore, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 
     // Log-out, shutdown or a quit signal during a run: stop and save it first.
     QuitSignals quitSignals;
@@ -36,5 +38,8 @@ int CThermoApp::InitInstance()
     // block the chart window's mouse. Its end is the program's end all the same.
     connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit);
     dialog.show();
+    // Runs cut short before this start are written first, inside the loop, so
+    // that a close meanwhile still ends the program.
+    QMetaObject::invokeMethod(&dialog, &CThermoDlg::RecoverInterruptedRuns, Qt::QueuedConnection);
     return exec();
 }

@@ -7,6 +7,7 @@
 #include "dialogtemplate.h"
 #include "folderdlg.h"
 #include "integertext.h"
+#include "journalrecovery.h"
 #include "messageseam.h"
 #include "subfoldername.h"
 
@@ -49,7 +50,8 @@ Message Question(const QString &text, const QString &caption)
 
 } // namespace
 
-CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore, QWidget *parent)
+CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore, const QString &journalFolder,
+                       QWidget *parent)
     : QDialog(parent)
     , m_messages(messages)
     , m_settingsStore(settingsStore)
@@ -57,6 +59,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     , m_reader(messages)
     , m_wndChart(*this)
     , m_recorder(messages, this)
+    , m_journal(m_reader, journalFolder)
 {
     m_messages.SetOwner(this);
     BuildFromTemplate(this, Template(kTemplateId));
@@ -185,6 +188,19 @@ void CThermoDlg::OnOK()
     m_bRunning = true;
     m_bFolderStarted = true;
     SetRunningButtons(true);
+    m_journal.Begin(NextSave());
+}
+
+JournalHeader CThermoDlg::NextSave() const
+{
+    return JournalHeader {m_recorder.Folder(), m_recorder.FileCounter(), m_recorder.ReferenceTime()};
+}
+
+void CThermoDlg::RecoverInterruptedRuns()
+{
+    const QList<RecoveredRun> runs = RecoverJournals(m_journal.Folder(), m_messages, this);
+    if (!runs.isEmpty())
+        m_messages.Show(RecoveryMessage(runs));
 }
 
 bool CThermoDlg::EnterRecordFolder()
@@ -225,13 +241,13 @@ bool CThermoDlg::FolderHoldsDataFiles() const
     return std::any_of(names.cbegin(), names.cend(), [](const QString &name) { return numbered.match(name).hasMatch(); });
 }
 
-bool CThermoDlg::SaveData()
+CThermoDlg::SaveOutcome CThermoDlg::SaveData()
 {
     m_reader.Lock();
     const bool empty = m_reader.Samples().GetCount() == 0;
     m_reader.Unlock();
     if (empty)
-        return true; // nothing at all: no file, and the timer is left alone
+        return SaveOutcome::Saved; // nothing at all: no file, and the timer is left alone
     m_savingTimer.stop();
 
     // The name is asked for without the store's lock: the reader keeps handing
@@ -240,15 +256,20 @@ bool CThermoDlg::SaveData()
     const quint64 run = m_nRunSerial;
     const std::optional<QString> name = m_recorder.TakeFileName();
     if (run != m_nRunSerial)
-        return true; // the run ended while the operator was asked, and saved itself
-    bool saved = true; // a cancelled prompt leaves the readings for the next save
+        return SaveOutcome::Saved; // the run ended while the operator was asked, and saved itself
+    SaveOutcome outcome = SaveOutcome::Cancelled;
     if (name) {
         m_reader.Lock();
-        saved = m_recorder.WriteData(*name, m_reader.Samples(), m_pSaveMark);
+        const bool saved = m_recorder.WriteData(*name, m_reader.Samples(), m_pSaveMark);
+        if (saved)
+            m_journal.Saved(NextSave());
+        else
+            m_journal.SaveFailed(NextSave());
         m_reader.Unlock();
+        outcome = saved ? SaveOutcome::Saved : SaveOutcome::Failed;
     }
     m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
-    return saved;
+    return outcome;
 }
 
 void CThermoDlg::EndRun()
@@ -259,7 +280,22 @@ void CThermoDlg::EndRun()
     m_reader.WaitForStop(kReaderEndWaitMs);
     m_bRunning = false;
     SetRunningButtons(false);
-    SaveData(); // with readings and nothing new since the last save, an empty file
+    // With readings and nothing new since the last save, an empty file.
+    const SaveOutcome outcome = SaveData();
+    if (outcome == SaveOutcome::Failed) {
+        // The readings stay in the journal; the next start writes them.
+        const QString journal = QDir::toNativeSeparators(m_journal.Path());
+        const qint64 kept = m_journal.Keep();
+        QString text = QStringLiteral("Не удалось сохранить данные");
+        if (kept > 0) {
+            text += QStringLiteral("\nПоказания (%1) сохранены в журнале %2 и будут записаны в папку при "
+                                   "следующем запуске программы.").arg(kept).arg(journal);
+        }
+        if (!m_bQuitting)
+            m_messages.Show(ErrorMessage(text));
+    } else {
+        m_journal.End(); // a cancelled name prompt gives up the run's last readings
+    }
     ++m_nRunSerial;
     m_reader.ClearSamples();
     m_pSaveMark = nullptr;
@@ -310,6 +346,7 @@ void CThermoDlg::OnCancel()
 
 void CThermoDlg::OnSystemQuit()
 {
+    m_bQuitting = true;
     if (m_bRunning || isVisible())
         OnClose();
 }
@@ -442,6 +479,6 @@ void CThermoDlg::OnSavingTick()
         return;
     // Every reading newer than the mark (all of them while it is null) is
     // unsaved; with none new, the interval still gets its (empty) file.
-    if (!SaveData())
+    if (SaveData() == SaveOutcome::Failed)
         m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сохранить данные")));
 }

@@ -4,6 +4,7 @@
 #include "chartwnd.h"
 #include "comreader.h"
 #include "datarecorder.h"
+#include "runjournal.h"
 #include "settingsdlg.h"
 #include "settingsstore.h"
 
@@ -23,7 +24,10 @@ class CThermoDlg : public QDialog, public ChartOwner
     const SettingsStore &m_settingsStore;
 
 public:
-    CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore, QWidget *parent = nullptr);
+    // The journal of a running run lives in journalFolder (the user's
+    // application data folder).
+    CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore, const QString &journalFolder,
+               QWidget *parent = nullptr);
     // Ends a run still going, so the store never goes away under the reader.
     ~CThermoDlg() override;
 
@@ -34,12 +38,16 @@ public:
 
     bool IsRunning() const { return m_bRunning; }
 
+
     // Start (the "OK(Start)" button and Enter) and Cancel (the "Cancel" button
     // and Esc; ignored while a run goes on).
     void accept() override;
     void reject() override;
 
 public slots:
+    // Writes the readings of runs that were cut short (a crash, a killed
+    // program, a power cut) into their record folders and tells the operator.
+    void RecoverInterruptedRuns();
     void OnStop();
     void OnClose();
     void OnSettings();
@@ -73,10 +81,15 @@ private:
     bool EnterRecordFolder();
     bool FolderHoldsDataFiles() const;
     void EndRun();
+    enum class SaveOutcome {
+        Saved,     // also when there was nothing at all to save
+        Cancelled, // the operator gave no name after "9999": the readings wait
+        Failed,    // the file could not be written: the readings wait
+    };
     // Saves the readings newer than the mark into the next data file, taking
-    // the store's lock only while it writes. True when saved, when there was
-    // nothing at all to save, or when the operator cancelled the name prompt.
-    bool SaveData();
+    // the store's lock only while it writes, and tells the journal.
+    SaveOutcome SaveData();
+    JournalHeader NextSave() const;
     ThermoSettings CurrentSettings() const;
     void ApplySettings(const ThermoSettings &settings);
     void SetRunningButtons(bool bRunning);
@@ -99,6 +112,8 @@ public:
     quint64 m_nRunSerial = 0; // counts ended runs: a save that outlives its run is dropped
     bool m_bEnding = false;   // Stop or Close is ending the run
     bool m_bCloseAfterEnd = false;
+    bool m_bQuitting = false; // the system ends the program: nobody to answer a box
+    RunJournal m_journal;
 
     QTimer m_displayTimer; // timer 1
     QTimer m_savingTimer;  // timer 2

@@ -17,7 +17,7 @@ void BM_ChartPaintFullStore1920x1080(benchmark::State &state)
     QTemporaryDir folder;
     MessageSeam messages;
     const SettingsStore store(folder.filePath(QStringLiteral("Calorivista.conf")));
-    CThermoDlg dialog(messages, store);
+    CThermoDlg dialog(messages, store, folder.filePath(QStringLiteral("journal")));
     dialog.m_nMinT = 800;
     dialog.m_nMaxT = 1000;
     SYSTEMTIME now {};

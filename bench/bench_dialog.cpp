@@ -22,7 +22,7 @@ void BM_StartUpToMainDialogShown(benchmark::State &state)
     MessageSeam messages;
     for (auto _ : state) {
         const SettingsStore store(settingsFile);
-        CThermoDlg dialog(messages, store);
+        CThermoDlg dialog(messages, store, folder.filePath(QStringLiteral("journal")));
         dialog.show();
         benchmark::DoNotOptimize(dialog.grab()); // paints it
         QApplication::processEvents();
@@ -39,7 +39,7 @@ void BM_DisplayTickFullStore(benchmark::State &state)
     QDir::setCurrent(folder.path());
     MessageSeam messages;
     const SettingsStore store(folder.filePath(QStringLiteral("Calorivista.conf")));
-    CThermoDlg dialog(messages, store);
+    CThermoDlg dialog(messages, store, folder.filePath(QStringLiteral("journal")));
     dialog.m_displayTimer.stop();
     SYSTEMTIME now {};
     GetLocalTime(&now);

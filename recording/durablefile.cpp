@@ -20,8 +20,30 @@ bool SyncToDisk(QFile &file)
     if (::fsync(file.handle()) != 0)
         return false;
     // A new file is only safe once the folder's entry for it is on the disk too.
-    const QByteArray folder = QFile::encodeName(QFileInfo(file.fileName()).absolutePath());
-    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
+    return SyncFolder(QFileInfo(file.fileName()).absolutePath());
+#endif
+}
+
+bool SyncData(QFileDevice &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#elif defined(Q_OS_MACOS)
+    return ::fsync(file.handle()) == 0;
+#else
+    return ::fdatasync(file.handle()) == 0;
+#endif
+}
+
+bool SyncFolder(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return true;
+#else
+    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
     if (folderFd < 0)
         return false;
     const bool synced = ::fsync(folderFd) == 0;

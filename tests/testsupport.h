@@ -4,9 +4,12 @@
 #include "framedecoder.h"
 #include "localtime.h"
 
+#include <QFile>
+#include <QList>
 #include <QtGlobal>
 
 #include <cmath>
+#include <cstdio>
 
 // A local calendar time.
 inline SYSTEMTIME MakeTime(int year, int month, int day, int hour, int minute, int second, int ms = 0)
@@ -39,4 +42,31 @@ inline qint64 NowMs()
 inline double WireValue(double celsius)
 {
     return FrameDecoder::TemperatureOf(static_cast<int>(std::lround(celsius * 10)) + 2732);
+}
+
+// One line of a data file: the reading's time (header time + offset) and its temperature.
+struct DataLine
+{
+    qint64 msSinceEpoch;
+    double temperature;
+};
+
+// The readings of one data file; none for an empty or missing file.
+inline QList<DataLine> ReadDataFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    int day, month, year, hour, minute, second;
+    if (lines.size() < 2
+        || std::sscanf(lines[0].constData(), "%d.%d.%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) != 6)
+        return {};
+    const qint64 header = MsOf(MakeTime(year, month, day, hour, minute, second));
+    QList<DataLine> out;
+    for (int i = 1; i < lines.size() - 1; ++i) {
+        const QList<QByteArray> fields = lines[i].trimmed().split(' ');
+        out.append({header + qRound64(fields[0].toDouble() * 1000), fields[1].toDouble()});
+    }
+    return out;
 }

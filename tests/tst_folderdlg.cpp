@@ -255,7 +255,7 @@ void TestFolderDlg::chooserOpensInTheBaseFolder()
     MakeEntries(m_dir->path(), {QStringLiteral("data/061208A2/")});
     const QString settingsFile = m_dir->filePath(QStringLiteral("settings.conf"));
     const SettingsStore store(settingsFile);
-    CThermoDlg dialog(m_messages, store);
+    CThermoDlg dialog(m_messages, store, m_dir->filePath(QStringLiteral("journal")));
     dialog.m_strFolder = folder == QStringLiteral("~") ? QString() : m_dir->filePath(folder);
     dialog.DoDataExchange(false);
     QString openedIn;
@@ -271,7 +271,7 @@ void TestFolderDlg::cancelReturnsToTheStartFolder()
 {
     MakeEntries(m_dir->path(), {QStringLiteral("data/elsewhere/")});
     const SettingsStore store(m_dir->filePath(QStringLiteral("settings.conf")));
-    CThermoDlg dialog(m_messages, store);
+    CThermoDlg dialog(m_messages, store, m_dir->filePath(QStringLiteral("journal")));
     dialog.m_strFolder = m_dir->filePath(QStringLiteral("data"));
     dialog.DoDataExchange(false);
     m_messages.prompt = [&](QDialog &) {
@@ -289,7 +289,7 @@ void TestFolderDlg::okComposesThePathWithTheSubfolder()
     MakeEntries(m_dir->path(), {QStringLiteral("data/061208A0/")});
     const QString settingsFile = m_dir->filePath(QStringLiteral("settings.conf"));
     const SettingsStore store(settingsFile);
-    CThermoDlg dialog(m_messages, store);
+    CThermoDlg dialog(m_messages, store, m_dir->filePath(QStringLiteral("journal")));
     dialog.m_strFolder = m_dir->filePath(QStringLiteral("old"));
     dialog.DoDataExchange(false);
     for (bool subfolder : {true, false}) {
@@ -326,7 +326,7 @@ void TestFolderDlg::runKeepsWritingWhereItStartedWhileBrowsing()
         settings.setValue(QStringLiteral("BaudRate"), 115200);
     }
     const SettingsStore store(settingsFile);
-    CThermoDlg dialog(m_messages, store);
+    CThermoDlg dialog(m_messages, store, m_dir->filePath(QStringLiteral("journal")));
     dialog.accept();
     QVERIFY(dialog.IsRunning());
     QVERIFY(simulator.Write(InstrumentSimulator::EncodeFrame(20.0) + InstrumentSimulator::EncodeFrame(21.0)));
@@ -363,7 +363,7 @@ void TestFolderDlg::newChoiceOfTheSameFolderAsksAgain()
         settings.setValue(QStringLiteral("PortDevice1"), simulator.DevicePath());
     }
     const SettingsStore store(settingsFile);
-    CThermoDlg dialog(m_messages, store);
+    CThermoDlg dialog(m_messages, store, m_dir->filePath(QStringLiteral("journal")));
     dialog.accept();
     QVERIFY(simulator.Write(InstrumentSimulator::EncodeFrame(20.0)));
     QTest::qWait(200);

@@ -150,7 +150,7 @@ void TestTemplates::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_store = std::make_unique<SettingsStore>(m_dir.filePath(QStringLiteral("settings.conf")));
-    m_main = std::make_unique<CThermoDlg>(m_messages, *m_store);
+    m_main = std::make_unique<CThermoDlg>(m_messages, *m_store, m_dir.filePath(QStringLiteral("journal")));
     m_about = std::make_unique<CAboutDlg>();
     m_folder = std::make_unique<CFolderDlg>(m_messages);
     m_fileName = std::make_unique<CFileNameDlg>();

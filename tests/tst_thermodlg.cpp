@@ -1,6 +1,7 @@
 // The main dialog's flows with the simulated instrument on a pseudo-terminal,
 // a settings file and record folders in a temporary folder.
 #include "datafileformat.h"
+#include "journalformat.h"
 #include "dialogtemplate.h"
 #include "framedecoder.h"
 #include "instrumentsimulator.h"
@@ -38,33 +39,6 @@
 namespace {
 
 constexpr int kStart = 1, kCancel = 2, kMinT = 1024, kTemperature = 1026, kStop = 1029;
-
-struct DataLine
-{
-    qint64 msSinceEpoch; // header time + offset
-    double temperature;
-};
-
-// The readings of one data file, as header time + offset and temperature.
-QList<DataLine> ReadDataFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.size() < 2)
-        return {}; // an empty file
-    int day, month, year, hour, minute, second;
-    if (std::sscanf(lines[0].constData(), "%d.%d.%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) != 6)
-        return {};
-    const SYSTEMTIME header = MakeTime(year, month, day, hour, minute, second);
-    QList<DataLine> out;
-    for (int i = 1; i < lines.size() - 1; ++i) {
-        const QList<QByteArray> fields = lines[i].trimmed().split(' ');
-        out.append({MsOf(header) + qRound64(fields[0].toDouble() * 1000), fields[1].toDouble()});
-    }
-    return out;
-}
 
 // Every reading of the numbered data files of a folder, in file order.
 QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
@@ -146,12 +120,19 @@ private slots:
     void chartStaysUsableWhileABoxIsOpen();
     void commentAndConfigurationFilesAsWritten();
     void everyCloseEndsTheRun();
+    void cleanEndLeavesNoJournal_data();
+    void cleanEndLeavesNoJournal();
+    void failedSavesKeepTheReadingsInTheJournal();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
     void MakeDialog();
     void Send(int frames, double first);
     QString Records() const { return m_dir->filePath(QStringLiteral("records")); }
+    QString Journals() const { return m_dir->filePath(QStringLiteral("journal")); }
+    JournalContents Journal() const;
+    void BreakRecords() const;
+    void MendRecords() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<InstrumentSimulator> m_sim;
@@ -205,7 +186,7 @@ void TestThermoDlg::WriteSettings(const QString &device, int interval, const QSt
 void TestThermoDlg::MakeDialog()
 {
     m_store = std::make_unique<SettingsStore>(m_settingsFile);
-    m_dlg = std::make_unique<CThermoDlg>(*m_messages, *m_store);
+    m_dlg = std::make_unique<CThermoDlg>(*m_messages, *m_store, Journals());
     m_dlg->show();
 }
 
@@ -479,7 +460,7 @@ void TestThermoDlg::realMessageBoxIsShown()
     MessageSeam realMessages;
     WriteSettings(m_sim->DevicePath(), 1, m_dir->filePath(QStringLiteral("no/such/folder")));
     m_store = std::make_unique<SettingsStore>(m_settingsFile);
-    CThermoDlg dialog(realMessages, *m_store);
+    CThermoDlg dialog(realMessages, *m_store, Journals());
     dialog.show();
     QString seenText, seenTitle;
     QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
@@ -795,7 +776,7 @@ void TestThermoDlg::chartStaysUsableWhileABoxIsOpen()
     // The seam as the program uses it: real boxes.
     MessageSeam realMessages;
     m_store = std::make_unique<SettingsStore>(m_settingsFile);
-    CThermoDlg dialog(realMessages, *m_store);
+    CThermoDlg dialog(realMessages, *m_store, Journals());
     dialog.show();
     dialog.OnShowChart();
     CChartWnd &chart = dialog.m_wndChart;
@@ -883,6 +864,92 @@ void TestThermoDlg::everyCloseEndsTheRun()
         QVERIFY2(!running, qPrintable(QStringLiteral("run %1 went on after its close").arg(run)));
         m_dlg.reset();
     }
+}
+
+// The one journal of the run, read back.
+JournalContents TestThermoDlg::Journal() const
+{
+    const QStringList journals = QDir(Journals()).entryList({QStringLiteral("*.journal")}, QDir::Files);
+    if (journals.size() != 1)
+        return {};
+    QFile file(QDir(Journals()).filePath(journals.first()));
+    return file.open(QIODevice::ReadOnly) ? ReadJournal(file.readAll()) : JournalContents {};
+}
+
+// The run's folder moved aside, a plain file in its place: nothing can be
+// written there (permissions would not stop the superuser).
+void TestThermoDlg::BreakRecords() const
+{
+    QDir().rename(Records(), Records() + QStringLiteral(".aside"));
+    QFile plain(Records());
+    plain.open(QIODevice::WriteOnly);
+}
+
+void TestThermoDlg::MendRecords() const
+{
+    QFile::remove(Records());
+    QDir().rename(Records() + QStringLiteral(".aside"), Records());
+}
+
+void TestThermoDlg::cleanEndLeavesNoJournal_data()
+{
+    QTest::addColumn<bool>("close");
+    QTest::newRow("Stop") << false;
+    QTest::newRow("Close") << true;
+}
+
+void TestThermoDlg::cleanEndLeavesNoJournal()
+{
+    QFETCH(bool, close);
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    Send(4, 30.0);
+    QTRY_COMPARE(Journal().readings.size(), size_t(4)); // on disk within about a second
+    if (close)
+        m_dlg->close();
+    else
+        m_dlg->OnStop();
+    QCOMPARE(ReadDataFiles(Records()).size(), 4);
+    QCOMPARE(QDir(Journals()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestThermoDlg::failedSavesKeepTheReadingsInTheJournal()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    Send(4, 30.0);
+    QTest::qWait(200);
+    BreakRecords();
+    m_dlg->OnSavingTick(); // fails: "0000" used up
+    MendRecords();
+    QCOMPARE(Journal().readings.size(), size_t(4));
+    QCOMPARE(Journal().header.nextFile, 1);
+
+    Send(2, 40.0);
+    QTest::qWait(200);
+    m_dlg->OnSavingTick(); // "0001" takes all six; the journal forgets them
+    QCOMPARE(Journal().readings.size(), size_t(0));
+    QCOMPARE(Journal().header.nextFile, 2);
+
+    // The last save fails: the operator is told where the readings wait.
+    Send(3, 50.0);
+    QTest::qWait(200);
+    BreakRecords();
+    m_dlg->OnStop();
+    const JournalContents kept = Journal();
+    QCOMPARE(kept.readings.size(), size_t(3));
+    QCOMPARE(m_messages->shown.size(), 2);
+    QVERIFY(m_messages->shown[1].text.startsWith(QStringLiteral("Не удалось сохранить данные")));
+    QVERIFY(m_messages->shown[1].text.contains(QDir::toNativeSeparators(Journals())));
+
+    // The next start writes them as the run's next file.
+    MendRecords();
+    m_dlg->RecoverInterruptedRuns();
+    QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("0003")))), Sent(3, 50.0));
+    QCOMPARE(Temperatures(ReadDataFiles(Records())), Sent(4, 30.0) + Sent(2, 40.0) + Sent(3, 50.0));
+    QCOMPARE(QDir(Journals()).entryList({QStringLiteral("*.journal")}, QDir::Files), QStringList());
 }
 
 QTEST_MAIN(TestThermoDlg)

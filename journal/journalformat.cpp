@@ -1,0 +1,196 @@
+#include "journalformat.h"
+
+#include "crc32.h"
+
+#include <QtEndian>
+
+#include <bit>
+#include <cstring>
+
+namespace {
+
+const char kMagic[] = "CVJRNL";
+constexpr int kMagicSize = 6;
+constexpr int kFileStartSize = 8;
+constexpr char kHeaderType = 'H';
+constexpr char kReadingsType = 'R';
+constexpr int kTimeSize = 16;
+constexpr int kReadingSize = kTimeSize + 8;
+constexpr int kRecordOverhead = 4 + 1 + 4; // length, type, check
+
+template<typename T>
+void Put(QByteArray &out, T value)
+{
+    const T little = qToLittleEndian(value);
+    out.append(reinterpret_cast<const char *>(&little), sizeof little);
+}
+
+void PutTime(QByteArray &out, const SYSTEMTIME &st)
+{
+    for (std::uint16_t field : {st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                                st.wMilliseconds})
+        Put<std::uint16_t>(out, field);
+}
+
+QByteArray Record(char type, const QByteArray &payload)
+{
+    QByteArray record;
+    record.reserve(payload.size() + kRecordOverhead);
+    Put<std::uint32_t>(record, static_cast<std::uint32_t>(payload.size()));
+    record.append(type);
+    record.append(payload);
+    Put<std::uint32_t>(record, Crc32(record));
+    return record;
+}
+
+// Reads fixed-size little-endian values off the front of a payload.
+class Reader
+{
+public:
+    explicit Reader(QByteArrayView bytes) : m_bytes(bytes) {}
+
+    template<typename T>
+    bool Get(T &value)
+    {
+        if (m_bytes.size() < qsizetype(sizeof(T)))
+            return false;
+        value = qFromLittleEndian<T>(m_bytes.data());
+        m_bytes = m_bytes.sliced(sizeof(T));
+        return true;
+    }
+
+    bool GetTime(SYSTEMTIME &st)
+    {
+        return Get(st.wYear) && Get(st.wMonth) && Get(st.wDayOfWeek) && Get(st.wDay) && Get(st.wHour)
+            && Get(st.wMinute) && Get(st.wSecond) && Get(st.wMilliseconds);
+    }
+
+    bool GetBytes(qsizetype size, QByteArrayView &bytes)
+    {
+        if (size < 0 || m_bytes.size() < size)
+            return false;
+        bytes = m_bytes.first(size);
+        m_bytes = m_bytes.sliced(size);
+        return true;
+    }
+
+    bool AtEnd() const { return m_bytes.isEmpty(); }
+
+private:
+    QByteArrayView m_bytes;
+};
+
+bool ParseHeader(QByteArrayView payload, JournalHeader &header)
+{
+    Reader in(payload);
+    std::int32_t nextFile = 0;
+    std::uint32_t folderSize = 0;
+    QByteArrayView folder;
+    if (!in.Get(nextFile) || !in.GetTime(header.reference) || !in.Get(folderSize)
+        || !in.GetBytes(qsizetype(folderSize), folder) || !in.AtEnd())
+        return false;
+    header.nextFile = nextFile;
+    header.folder = QString::fromUtf8(folder);
+    return true;
+}
+
+bool ParseReadings(QByteArrayView payload, std::vector<TempSample> &readings)
+{
+    Reader in(payload);
+    std::uint32_t count = 0;
+    if (!in.Get(count) || payload.size() != 4 + qsizetype(count) * kReadingSize)
+        return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        TempSample reading {};
+        std::uint64_t bits = 0;
+        in.GetTime(reading.time);
+        in.Get(bits);
+        reading.temperature = std::bit_cast<double>(bits);
+        readings.push_back(reading);
+    }
+    return true;
+}
+
+} // namespace
+
+namespace journalformat {
+
+QByteArray FileStart()
+{
+    QByteArray start(kMagic, kMagicSize);
+    Put<std::uint16_t>(start, kVersion);
+    return start;
+}
+
+QByteArray HeaderRecord(const JournalHeader &header)
+{
+    const QByteArray folder = header.folder.toUtf8();
+    QByteArray payload;
+    Put<std::int32_t>(payload, header.nextFile);
+    PutTime(payload, header.reference);
+    Put<std::uint32_t>(payload, static_cast<std::uint32_t>(folder.size()));
+    payload.append(folder);
+    return Record(kHeaderType, payload);
+}
+
+QByteArray ReadingsRecords(std::span<const TempSample> readings)
+{
+    QByteArray records;
+    while (!readings.empty()) {
+        const std::span<const TempSample> part = readings.first(std::min<size_t>(readings.size(), kMaxReadingsPerRecord));
+        QByteArray payload;
+        payload.reserve(4 + qsizetype(part.size()) * kReadingSize);
+        Put<std::uint32_t>(payload, static_cast<std::uint32_t>(part.size()));
+        for (const TempSample &reading : part) {
+            PutTime(payload, reading.time);
+            Put<std::uint64_t>(payload, std::bit_cast<std::uint64_t>(reading.temperature));
+        }
+        records.append(Record(kReadingsType, payload));
+        readings = readings.subspan(part.size());
+    }
+    return records;
+}
+
+} // namespace journalformat
+
+JournalContents ReadJournal(const QByteArray &bytes)
+{
+    JournalContents contents;
+    if (bytes.size() < kFileStartSize || std::memcmp(bytes.constData(), kMagic, kMagicSize) != 0)
+        return contents;
+    const std::uint16_t version = qFromLittleEndian<std::uint16_t>(bytes.constData() + kMagicSize);
+    if (version > journalformat::kVersion)
+        contents.status = JournalContents::Status::NewerFormat;
+    if (version != journalformat::kVersion)
+        return contents;
+    contents.status = JournalContents::Status::Read;
+
+    QByteArrayView rest = QByteArrayView(bytes).sliced(kFileStartSize);
+    while (!rest.isEmpty()) {
+        Reader in(rest);
+        std::uint32_t length = 0;
+        std::uint8_t type = 0;
+        QByteArrayView payload;
+        std::uint32_t check = 0;
+        const bool whole = in.Get(length) && length <= std::uint32_t(rest.size()) && in.Get(type)
+            && in.GetBytes(qsizetype(length), payload) && in.Get(check)
+            && check == Crc32(rest.first(qsizetype(length) + 5));
+        bool understood = false;
+        if (whole && type == std::uint8_t(kHeaderType)) {
+            JournalHeader header;
+            understood = ParseHeader(payload, header);
+            if (understood) {
+                contents.header = header;
+                contents.hasHeader = true;
+            }
+        } else if (whole && type == std::uint8_t(kReadingsType)) {
+            understood = ParseReadings(payload, contents.readings);
+        }
+        if (!understood) {
+            contents.torn = true;
+            break;
+        }
+        rest = rest.sliced(qsizetype(length) + kRecordOverhead);
+    }
+    return contents;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "tempsample.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <span>
+#include <vector>
+
+// What a recovery needs to write a run's unsaved readings as the run's next
+// save would have: the record folder, the number of the next data file and
+// that file's reference time.
+struct JournalHeader
+{
+    QString folder; // absolute path
+    int nextFile = 0;
+    SYSTEMTIME reference {};
+};
+
+// The journal file: eight bytes "CVJRNL" and a 16-bit format version, then
+// records. A record is its payload's length (32 bits), its type (8 bits), the
+// payload and a CRC-32 of all of these, little-endian throughout. A header
+// record holds a JournalHeader (the last one counts); a readings record holds
+// readings exactly as the store keeps them (the eight 16-bit time fields and
+// the temperature's 64 bits). A record that is cut short or fails its check
+// ends the journal: it and everything after it are dropped, never misread.
+namespace journalformat {
+
+inline constexpr int kVersion = 1;
+
+QByteArray FileStart();
+QByteArray HeaderRecord(const JournalHeader &header);
+// One record for each run of at most kMaxReadingsPerRecord readings.
+QByteArray ReadingsRecords(std::span<const TempSample> readings);
+inline constexpr int kMaxReadingsPerRecord = 4096;
+
+} // namespace journalformat
+
+// What a journal file holds, read back.
+struct JournalContents
+{
+    enum class Status {
+        Read,        // the whole records, up to the first torn one
+        NotAJournal, // it does not start as a journal does
+        NewerFormat, // written by a later version of the program: left alone
+    };
+    Status status = Status::NotAJournal;
+    bool hasHeader = false;
+    JournalHeader header;
+    std::vector<TempSample> readings;
+    bool torn = false; // something after the last whole record was dropped
+};
+
+JournalContents ReadJournal(const QByteArray &bytes);

@@ -1,0 +1,164 @@
+#include "runjournal.h"
+
+#include "comreader.h"
+#include "durablefile.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QLockFile>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kFlushPeriodMs = 1000;
+
+} // namespace
+
+RunJournal::RunJournal(CComReader &reader, QString folder, QObject *parent)
+    : QObject(parent)
+    , m_reader(reader)
+    , m_strFolder(std::move(folder))
+{
+    connect(&m_timer, &QTimer::timeout, this, &RunJournal::Flush);
+}
+
+RunJournal::~RunJournal()
+{
+    Close();
+}
+
+bool RunJournal::Begin(const JournalHeader &header)
+{
+    Close();
+    QDir().mkpath(m_strFolder);
+    m_strPath = QDir(m_strFolder).filePath(QStringLiteral("run-%1-%2.journal")
+                                              .arg(QCoreApplication::applicationPid())
+                                              .arg(QDateTime::currentMSecsSinceEpoch()));
+    m_lock = std::make_unique<QLockFile>(m_strPath + QStringLiteral(".lock"));
+    m_lock->setStaleLockTime(0); // a run may last days; only a gone program leaves a stale lock
+    if (!m_lock->tryLock(0)) {
+        m_lock.reset();
+        m_strPath.clear();
+        return false;
+    }
+    m_header = header;
+    m_bHeaderChanged = false;
+    m_nSavedTotal = 0;
+    m_nJournaled = 0;
+    m_pending.clear();
+    m_bRewrite = true;
+    m_timer.start(kFlushPeriodMs);
+    return Flush();
+}
+
+void RunJournal::Saved(const JournalHeader &header)
+{
+    if (!IsOpen())
+        return;
+    m_reader.Lock();
+    const qint64 total = m_reader.Samples().TotalAppended();
+    m_reader.Unlock();
+    m_header = header;
+    m_nSavedTotal = total;
+    m_nJournaled = total;
+    m_pending.clear();
+    m_bRewrite = true; // written anew: the header alone, until new readings come
+    Flush();
+}
+
+void RunJournal::SaveFailed(const JournalHeader &header)
+{
+    if (!IsOpen())
+        return;
+    m_header = header;
+    m_bHeaderChanged = true;
+    Flush();
+}
+
+void RunJournal::Collect()
+{
+    m_reader.Lock();
+    const SampleList &store = m_reader.Samples();
+    const qint64 total = store.TotalAppended();
+    if (m_bRewrite)
+        m_pending.clear(); // every unsaved reading is copied again
+    const qint64 from = m_bRewrite ? m_nSavedTotal : m_nJournaled;
+    // Unsaved readings are never trimmed, so the new ones are all still there.
+    const int fresh = static_cast<int>(std::clamp<qint64>(total - from, 0, store.GetCount()));
+    for (int i = fresh - 1; i >= 0; --i)
+        m_pending.push_back(*store.GetAt(i));
+    m_nJournaled = total;
+    m_reader.Unlock();
+}
+
+bool RunJournal::Flush()
+{
+    if (!IsOpen())
+        return false;
+    Collect();
+    const bool written = m_bRewrite ? Rewrite() : Append();
+    if (written) {
+        m_pending.clear();
+        m_bHeaderChanged = false;
+    }
+    m_bRewrite = !written;
+    return written;
+}
+
+bool RunJournal::Rewrite()
+{
+    // A new file replaces the old one whole, so a failure leaves the old one.
+    m_file.close();
+    QSaveFile out(m_strPath);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = journalformat::FileStart() + journalformat::HeaderRecord(m_header)
+        + journalformat::ReadingsRecords(m_pending);
+    if (out.write(bytes) != bytes.size() || !SyncData(out) || !out.commit() || !SyncFolder(m_strFolder))
+        return false;
+    m_file.setFileName(m_strPath);
+    return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+bool RunJournal::Append()
+{
+    QByteArray bytes = journalformat::ReadingsRecords(m_pending);
+    if (m_bHeaderChanged)
+        bytes += journalformat::HeaderRecord(m_header);
+    if (bytes.isEmpty())
+        return true;
+    return m_file.write(bytes) == bytes.size() && SyncData(m_file);
+}
+
+void RunJournal::End()
+{
+    if (!IsOpen())
+        return;
+    m_timer.stop();
+    m_file.close();
+    QFile::remove(m_strPath);
+    SyncFolder(m_strFolder);
+    m_lock.reset(); // unlocks, removing the lock file
+    m_strPath.clear();
+}
+
+qint64 RunJournal::Keep()
+{
+    if (!IsOpen())
+        return 0;
+    Flush();
+    const qint64 kept = m_nJournaled - m_nSavedTotal;
+    Close();
+    return kept;
+}
+
+void RunJournal::Close()
+{
+    m_timer.stop();
+    m_file.close();
+    m_lock.reset();
+    m_strPath.clear();
+}
