@@ -289,7 +289,9 @@ void CThermoDlg::EndRun()
         QString text = QStringLiteral("Не удалось сохранить данные");
         if (kept > 0) {
             text += QStringLiteral("\nПоказания (%1) сохранены в журнале %2 и будут записаны в папку при "
-                                   "следующем запуске программы.").arg(kept).arg(journal);
+                                   "следующем запуске программы.")
+                        .arg(kept)
+                        .arg(journal);
         }
         if (!m_bQuitting)
             m_messages.Show(ErrorMessage(text));

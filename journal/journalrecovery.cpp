@@ -108,17 +108,17 @@ Message RecoveryMessage(const QList<RecoveredRun> &runs)
     for (const RecoveredRun &run : runs) {
         switch (run.outcome) {
         case RecoveredRun::Outcome::Written:
-            lines << QStringLiteral("Восстановлены данные прерванного сеанса: %1 показаний с %2 по %3 записаны "
-                                    "в файл \"%4\" папки %5.")
+            lines << QStringLiteral("Восстановлены данные прерванного сеанса (показаний: %1, с %2 по %3). "
+                                    "Они записаны в файл \"%4\" папки %5.")
                          .arg(run.readings).arg(TimeText(run.first), TimeText(run.last), run.fileName, run.folder);
             continue;
         case RecoveredRun::Outcome::FolderNotWritable:
-            lines << QStringLiteral("Не удалось записать данные прерванного сеанса (%1 показаний) в папку %2. "
+            lines << QStringLiteral("Не удалось записать данные прерванного сеанса (показаний: %1) в папку %2. "
                                     "Они сохранены в журнале %3.")
                          .arg(run.readings).arg(run.folder, run.journal);
             break;
         case RecoveredRun::Outcome::NameNotGiven:
-            lines << QStringLiteral("Данные прерванного сеанса (%1 показаний) не записаны: не задано имя файла. "
+            lines << QStringLiteral("Данные прерванного сеанса (показаний: %1) не записаны: не задано имя файла. "
                                     "Они сохранены в журнале %2.")
                          .arg(run.readings).arg(run.journal);
             break;
