@@ -40,6 +40,7 @@ bool RunJournal::Begin(const JournalHeader &header)
     m_lock = std::make_unique<QLockFile>(m_strPath + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0); // a run may last days; only a gone program leaves a stale lock
     if (!m_lock->tryLock(0)) {
+        qWarning("No journal for this run: %s cannot be written", qPrintable(QDir::toNativeSeparators(m_strFolder)));
         m_lock.reset();
         m_strPath.clear();
         return false;

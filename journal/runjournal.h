@@ -38,8 +38,9 @@ public:
     bool IsOpen() const { return m_lock != nullptr; }
 
     // Starts the journal of a run that has just begun (its store cleared),
-    // whose next save goes by `header`. False when it cannot be created; the
-    // run goes on, and each second another attempt is made.
+    // whose next save goes by `header`. False when it cannot be written: the
+    // run goes on all the same, without a journal when not even its lock file
+    // can be made, else trying again each second.
     bool Begin(const JournalHeader &header);
     // A save wrote every reading the store holds: the journal forgets them.
     // The next save goes by `header`.
