@@ -7,7 +7,6 @@
 #  include <sys/file.h>
 #  include <sys/ioctl.h>
 #  include <sys/stat.h>
-#  include <termios.h>
 #  include <unistd.h>
 #  include <cerrno>
 #endif
