@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <optional>
@@ -481,6 +482,11 @@ void CThermoDlg::OnSavingTick()
         return;
     // Every reading newer than the mark (all of them while it is null) is
     // unsaved; with none new, the interval still gets its (empty) file.
-    if (SaveData() == SaveOutcome::Failed)
+    // The box comes after the store's lock is released, so the display and the
+    // reader go on behind it. Further failing ticks while it is open still try
+    // to save, but add no box of their own.
+    if (SaveData() == SaveOutcome::Failed && !m_bSaveErrorShown) {
+        const QScopedValueRollback shown(m_bSaveErrorShown, true);
         m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сохранить данные")));
+    }
 }

@@ -113,6 +113,7 @@ public:
     bool m_bEnding = false;   // Stop or Close is ending the run
     bool m_bCloseAfterEnd = false;
     bool m_bQuitting = false; // the system ends the program: nobody to answer a box
+    bool m_bSaveErrorShown = false; // the saving tick's error box is open
     RunJournal m_journal;
 
     QTimer m_displayTimer; // timer 1

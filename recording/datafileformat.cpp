@@ -22,16 +22,22 @@ QByteArray DataFileHeader(const SYSTEMTIME &reference)
     return QByteArray(text, length);
 }
 
-QByteArray DataFileLine(double offsetSeconds, double temperature)
+char *WriteDataFileLine(char *out, double offsetSeconds, double temperature)
 {
-    char text[80];
-    char *const end = text + sizeof text;
-    char *out = AppendGeneral(text, end, offsetSeconds);
+    // "%.6g" takes at most 13 characters ("-1.23457e+308"); the line 29.
+    char *const end = out + kMaxDataFileLine;
+    out = AppendGeneral(out, end, offsetSeconds);
     *out++ = ' ';
     out = AppendGeneral(out, end, temperature);
     *out++ = '\r';
     *out++ = '\n';
-    return QByteArray(text, static_cast<int>(out - text));
+    return out;
+}
+
+QByteArray DataFileLine(double offsetSeconds, double temperature)
+{
+    char text[kMaxDataFileLine];
+    return QByteArray(text, WriteDataFileLine(text, offsetSeconds, temperature) - text);
 }
 
 OffsetClock::OffsetClock(const SYSTEMTIME &reference)

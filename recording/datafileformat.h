@@ -13,6 +13,10 @@ QByteArray DataFileHeader(const SYSTEMTIME &reference);
 
 // "offset temperature" CR LF, whatever the process's locale.
 QByteArray DataFileLine(double offsetSeconds, double temperature);
+// The same line written at `out`, which has room for kMaxDataFileLine bytes;
+// returns the end of the line.
+constexpr int kMaxDataFileLine = 64;
+char *WriteDataFileLine(char *out, double offsetSeconds, double temperature);
 
 // Seconds from the reference time to the reading: whole local calendar
 // seconds through mktime (a year below 1900 counts as 0) plus the difference

@@ -1,10 +1,10 @@
 #include "datarecorder.h"
 
 #include "datafileformat.h"
-#include "durablefile.h"
 #include "filenamedlg.h"
 #include "messageseam.h"
 #include "samplelist.h"
+#include "wholelinefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,8 +71,7 @@ bool DataRecorder::SaveData(SampleList &store, const TempSample *&saveMark, QTim
 bool DataRecorder::WriteDataFile(const QString &path, const SampleList &store, const TempSample *saveMark) const
 {
     QFile file(path);
-    // Unbuffered: every line reaches the file as it is written, so a failing
-    // disk shows at the line that failed.
+    // Unbuffered: the writer hands over large blocks of whole lines itself.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return false;
 
@@ -80,17 +79,18 @@ bool DataRecorder::WriteDataFile(const QString &path, const SampleList &store, c
     int unsaved = 0; // readings newer than the mark
     while (unsaved < count && store.GetAt(unsaved) != saveMark)
         ++unsaved;
+    WholeLineFile lines(file);
     if (unsaved > 0) {
-        const QByteArray header = DataFileHeader(m_stRefTime);
-        if (file.write(header) != header.size())
+        if (!lines.Append(DataFileHeader(m_stRefTime)))
             return false;
         OffsetClock offsets(m_stRefTime);
         for (int i = unsaved - 1; i >= 0; --i) {
             const TempSample &reading = *store.GetAt(i);
-            const QByteArray line = DataFileLine(offsets.SecondsTo(reading.time), reading.temperature);
-            if (file.write(line) != line.size())
+            char *const line = lines.Reserve(kMaxDataFileLine);
+            const char *const end = WriteDataFileLine(line, offsets.SecondsTo(reading.time), reading.temperature);
+            if (!lines.Commit(end - line))
                 return false;
         }
     }
-    return SyncToDisk(file);
+    return lines.Finish();
 }

@@ -11,6 +11,11 @@
 #include <cmath>
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#  include <csignal>
+#  include <sys/resource.h>
+#endif
+
 // A local calendar time.
 inline SYSTEMTIME MakeTime(int year, int month, int day, int hour, int minute, int second, int ms = 0)
 {
@@ -70,3 +75,26 @@ inline QList<DataLine> ReadDataFile(const QString &path)
     }
     return out;
 }
+
+#ifdef Q_OS_UNIX
+// While it lives, no file of this process can grow past `bytes`: a write
+// that would fails (EFBIG) as on a disk that is full at that point.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of the process ending
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_old {};
+};
+#endif

@@ -123,6 +123,7 @@ private slots:
     void cleanEndLeavesNoJournal_data();
     void cleanEndLeavesNoJournal();
     void failedSavesKeepTheReadingsInTheJournal();
+    void diskFullInAFileLeavesWholeLinesAndOneBox();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -950,6 +951,49 @@ void TestThermoDlg::failedSavesKeepTheReadingsInTheJournal()
     QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("0003")))), Sent(3, 50.0));
     QCOMPARE(Temperatures(ReadDataFiles(Records())), Sent(4, 30.0) + Sent(2, 40.0) + Sent(3, 50.0));
     QCOMPARE(QDir(Journals()).entryList({QStringLiteral("*.journal")}, QDir::Files), QStringList());
+}
+
+void TestThermoDlg::diskFullInAFileLeavesWholeLinesAndOneBox()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    Send(2000, 1000.0);
+    QTest::qWait(300);
+    constexpr int kRoom = 10001; // somewhere inside a line
+    auto full = std::make_unique<FileSizeLimit>(kRoom);
+    int boxesBehind = -1;
+    QString shownBehind;
+    m_messages->whileShown = [&](const Message &) {
+        full.reset();
+        // Later ticks fail too while the box is open, but add no box.
+        BreakRecords();
+        Send(5, 300.0);
+        QTest::qWait(1200); // a display tick: the store's lock is free
+        shownBehind = TemplateControl<QLineEdit>(m_dlg.get(), kTemperature)->text();
+        m_dlg->OnSavingTick();
+        m_dlg->OnSavingTick();
+        boxesBehind = int(m_messages->shown.size());
+        MendRecords();
+    };
+    m_dlg->OnSavingTick(); // "0000" fills the room and fails
+
+    QCOMPARE(boxesBehind, 1);
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(shownBehind.toDouble(), Sent(5, 300.0).back());
+    QFile cut(QDir(Records()).filePath(QStringLiteral("0000")));
+    QVERIFY(cut.open(QIODevice::ReadOnly));
+    const QByteArray text = cut.readAll();
+    QVERIFY(text.size() > 0 && text.size() <= kRoom);
+    QVERIFY2(text.endsWith("\r\n"), text.right(20).constData());
+    const QList<DataLine> partial = ReadDataFile(cut.fileName());
+    QVERIFY(partial.size() > 100 && partial.size() < 2000);
+    QCOMPARE(Temperatures(partial), Sent(int(partial.size()), 1000.0));
+
+    // The readings stayed unsaved, so the next save writes them all.
+    m_dlg->OnSavingTick();
+    QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("0003")))),
+             Sent(2000, 1000.0) + Sent(5, 300.0));
 }
 
 QTEST_MAIN(TestThermoDlg)
