@@ -182,8 +182,10 @@ void CThermoDlg::OnOK()
     m_reader.SetLine(m_dlgSettings.m_nPort, m_dlgSettings.m_nBaudRate,
                      m_settingsStore.PortDevice(CurrentSettings(), m_dlgSettings.m_nPort));
     m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
-    if (!m_reader.OpenPort())
+    if (!m_reader.OpenPort()) {
+        m_folderLock.Release();
         return;
+    }
     m_reader.StartReading();
     m_pSaveMark = nullptr;
     m_bRunning = true;
@@ -208,13 +210,17 @@ bool CThermoDlg::EnterRecordFolder()
 {
     const QString folder = m_strFolder;
     if (!folder.isEmpty() && QDir::setCurrent(folder)) {
+        if (!HoldRecordFolder())
+            return false;
         if (!m_bFolderStarted && FolderHoldsDataFiles()) {
             const QMessageBox::StandardButton answer = m_messages.Show(Question(
                 QStringLiteral("Возможно, в этой папки имеются данные, снятые во время предыдущих сеансов работы. "
                                "В случае продолжения, эти данные будут потеряны. Продолжить?"),
                 QStringLiteral("Предупреждение")));
-            if (answer != QMessageBox::Yes)
+            if (answer != QMessageBox::Yes) {
+                m_folderLock.Release();
                 return false;
+            }
         }
         return true;
     }
@@ -231,7 +237,19 @@ bool CThermoDlg::EnterRecordFolder()
     if (answer != QMessageBox::Yes)
         return false;
     QDir().mkdir(folder);
-    return QDir::setCurrent(folder); // a fresh folder holds nothing to ask about
+    return QDir::setCurrent(folder) && HoldRecordFolder(); // a fresh folder holds nothing to ask about
+}
+
+bool CThermoDlg::HoldRecordFolder()
+{
+    // Another program recording here would overwrite this run's numbered
+    // files, or this run its files.
+    if (m_folderLock.Take(QDir::currentPath()))
+        return true;
+    m_messages.Show(ErrorMessage(QStringLiteral("В папку %1 уже идёт запись другой копией программы. "
+                                                "Выберите другую папку.")
+                                     .arg(QDir::toNativeSeparators(QDir::currentPath()))));
+    return false;
 }
 
 bool CThermoDlg::FolderHoldsDataFiles() const
@@ -299,6 +317,7 @@ void CThermoDlg::EndRun()
     } else {
         m_journal.End(); // a cancelled name prompt gives up the run's last readings
     }
+    m_folderLock.Release();
     ++m_nRunSerial;
     m_reader.ClearSamples();
     m_pSaveMark = nullptr;

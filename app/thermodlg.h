@@ -4,6 +4,7 @@
 #include "chartwnd.h"
 #include "comreader.h"
 #include "datarecorder.h"
+#include "recordfolderlock.h"
 #include "runjournal.h"
 #include "settingsdlg.h"
 #include "settingsstore.h"
@@ -80,6 +81,9 @@ private:
     // missing one and warning about old data files. False when Start must end here.
     bool EnterRecordFolder();
     bool FolderHoldsDataFiles() const;
+    // Holds the record folder (the working directory) for this run; tells the
+    // operator when another program's run holds it.
+    bool HoldRecordFolder();
     void EndRun();
     enum class SaveOutcome {
         Saved,     // also when there was nothing at all to save
@@ -115,6 +119,7 @@ public:
     bool m_bQuitting = false; // the system ends the program: nobody to answer a box
     bool m_bSaveErrorShown = false; // the saving tick's error box is open
     RunJournal m_journal;
+    RecordFolderLock m_folderLock;
 
     QTimer m_displayTimer; // timer 1
     QTimer m_savingTimer;  // timer 2

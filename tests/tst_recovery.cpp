@@ -80,6 +80,22 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
     const QStringList journalFilter {QStringLiteral("*.journal")};
     QTRY_VERIFY_WITH_TIMEOUT(!QDir(journals).entryList(journalFilter, QDir::Files).isEmpty(), 10000);
 
+    // Meanwhile a second program cannot record into the same folder, and
+    // writes nothing there.
+    {
+        ScriptedMessages refused;
+        SettingsStore store(settingsFile);
+        CThermoDlg second(refused, store, dir.filePath(QStringLiteral("second")));
+        second.accept();
+        QVERIFY(!second.IsRunning());
+        QCOMPARE(refused.shown.size(), 1);
+        QCOMPARE(refused.shown[0].icon, QMessageBox::Critical);
+        QCOMPARE(refused.shown[0].caption, QStringLiteral("Ошибка"));
+        QVERIFY2(refused.shown[0].text.contains(QDir::toNativeSeparators(records)), qPrintable(refused.shown[0].text));
+        QCOMPARE(QDir(records).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 QStringList({QStringLiteral(".calorivista.lock"), QStringLiteral("dirinfo")}));
+    }
+
     // About five seconds of readings, then the program is killed outright.
     QList<qint64> sentAt;
     SimulatorOptions options;
@@ -135,6 +151,13 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
         QVERIFY2(lines[i].msSinceEpoch >= sentAt[i] && lines[i].msSinceEpoch < sentAt[i] + 1000,
                  qPrintable(QStringLiteral("reading %1 at %2, sent at %3").arg(i).arg(lines[i].msSinceEpoch).arg(sentAt[i])));
     }
+
+    // The killed program's hold on the folder is stale: a new run may record there.
+    messages.answers = {QMessageBox::Yes}; // "0000" is there now
+    dialog.accept();
+    QVERIFY(dialog.IsRunning());
+    dialog.OnStop();
+    QVERIFY(!QFile::exists(QDir(records).filePath(RecordFolderLock::kFileName)));
 }
 
 void TestRecovery::tornJournalRecoversItsWholeRecords_data()

@@ -1,0 +1,56 @@
+#include "recordfolderlock.h"
+
+#include <QDir>
+#include <QLockFile>
+
+#ifdef Q_OS_UNIX
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#endif
+
+namespace {
+
+// A lock that another computer stopped renewing this long ago is stale. On
+// this computer a lock is stale as soon as its process is gone.
+constexpr int kStaleAfterMs = 10 * 60 * 1000;
+constexpr int kRenewPeriodMs = 60 * 1000;
+
+} // namespace
+
+const QString RecordFolderLock::kFileName = QStringLiteral(".calorivista.lock");
+
+RecordFolderLock::RecordFolderLock()
+{
+    connect(&m_renewTimer, &QTimer::timeout, this, &RecordFolderLock::Renew);
+}
+
+RecordFolderLock::~RecordFolderLock() = default;
+
+bool RecordFolderLock::Take(const QString &folder)
+{
+    Release();
+    m_strPath = QDir(folder).filePath(kFileName);
+    auto lock = std::make_unique<QLockFile>(m_strPath);
+    lock->setStaleLockTime(kStaleAfterMs);
+    if (lock->tryLock(0)) {
+        m_lock = std::move(lock);
+        m_renewTimer.start(kRenewPeriodMs);
+        return true;
+    }
+    return lock->error() != QLockFile::LockFailedError;
+}
+
+void RecordFolderLock::Release()
+{
+    m_renewTimer.stop();
+    m_lock.reset(); // unlocks, removing the lock file
+}
+
+void RecordFolderLock::Renew()
+{
+    // Windows keeps the lock file open, which tells everyone that the program
+    // lives; elsewhere its age does, for programs on other computers.
+#ifdef Q_OS_UNIX
+    ::utimensat(AT_FDCWD, QFile::encodeName(m_strPath).constData(), nullptr, 0);
+#endif
+}
