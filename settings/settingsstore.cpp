@@ -10,21 +10,26 @@
 
 namespace {
 
-// The defaults written back for missing values.
-constexpr int kDefaultBaudRate = 9600;
-constexpr int kDefaultPort = 1;
-constexpr int kDefaultSaveInterval = 300;
-constexpr int kDefaultMinT = 500;
-constexpr int kDefaultMaxT = 4500;
-
-// Raised when the store cannot be opened (0) or a value cannot be written (1);
-// the operation that opened the store catches it.
+// Raised when the store cannot be opened for writing; SaveSettings catches it.
 struct StoreError
 {
-    int code;
 };
 
 } // namespace
+
+ThermoSettings SettingsStore::Defaults()
+{
+    ThermoSettings defaults;
+    defaults.nBaudRate = 9600;
+    defaults.nPort = 1;
+    defaults.nSaveInterval = 300;
+    defaults.strFolder.clear();
+    defaults.nMinT = 500;
+    defaults.nMaxT = 4500;
+    defaults.strPortDevice1 = QStringLiteral("/dev/ttyS0");
+    defaults.strPortDevice2 = QStringLiteral("/dev/ttyS1");
+    return defaults;
+}
 
 bool SettingsStore::CountsAsNumber(const QVariant &value, bool storeKeepsTypes, int *number)
 {
@@ -55,12 +60,13 @@ bool AsText(const QVariant &value, QString *text)
     return true;
 }
 
-void WriteValue(QSettings &store, const QString &name, const QVariant &value)
+// Writes a default back in place of a missing value; false when the store
+// cannot take it (a read-only file, a full disk).
+bool WriteValue(QSettings &store, const QString &name, const QVariant &value)
 {
     store.setValue(name, value);
     store.sync();
-    if (store.status() != QSettings::NoError)
-        throw StoreError {1};
+    return store.status() == QSettings::NoError;
 }
 
 // The registry keeps each value's type, so a number stored there as text is
@@ -75,20 +81,22 @@ bool KeepsTypes(const QSettings &store)
 #endif
 }
 
-void ReadNumberValue(QSettings &store, const QString &name, int &out, int fallback)
+// Each reader gives the stored value, or the default, which it writes back;
+// false when that write failed.
+bool ReadNumberValue(QSettings &store, const QString &name, int &out, int fallback)
 {
     if (SettingsStore::CountsAsNumber(store.value(name), KeepsTypes(store), &out))
-        return;
+        return true;
     out = fallback;
-    WriteValue(store, name, fallback);
+    return WriteValue(store, name, fallback);
 }
 
-void ReadTextValue(QSettings &store, const QString &name, QString &out, const QString &fallback)
+bool ReadTextValue(QSettings &store, const QString &name, QString &out, const QString &fallback)
 {
     if (AsText(store.value(name), &out))
-        return;
+        return true;
     out = fallback;
-    WriteValue(store, name, fallback);
+    return WriteValue(store, name, fallback);
 }
 
 } // namespace
@@ -104,20 +112,22 @@ SettingsStore::~SettingsStore() = default;
 
 std::unique_ptr<QSettings> SettingsStore::Open() const
 {
-    std::unique_ptr<QSettings> store;
     if (!m_strFileName.isEmpty())
-        store = std::make_unique<QSettings>(m_strFileName, QSettings::IniFormat);
+        return std::make_unique<QSettings>(m_strFileName, QSettings::IniFormat);
 #ifdef Q_OS_WIN
-    else
-        store = std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Calorivista"),
-                                            QSettings::NativeFormat);
+    return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Calorivista"),
+                                       QSettings::NativeFormat);
 #else
-    else
-        store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Calorivista"),
-                                            QStringLiteral("Calorivista"));
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Calorivista"),
+                                       QStringLiteral("Calorivista"));
 #endif
+}
+
+std::unique_ptr<QSettings> SettingsStore::OpenForWriting() const
+{
+    std::unique_ptr<QSettings> store = Open();
     if (store->status() != QSettings::NoError || !store->isWritable())
-        throw StoreError {0};
+        throw StoreError {};
     return store;
 }
 
@@ -132,11 +142,7 @@ QString SettingsStore::PortDevice(const ThermoSettings &settings, int nPort) con
     if (nPort == 2)
         return settings.strPortDevice2;
     // Another port number is only ever the device stored for it: never COM1's.
-    try {
         return Open()->value(QStringLiteral("PortDevice%1").arg(nPort)).toString();
-    } catch (const StoreError &) {
-        return QString();
-    }
 #endif
 }
 
@@ -153,21 +159,32 @@ QString SettingsStore::RememberedFolder(const QString &folder)
 
 void SettingsStore::LoadSettings(ThermoSettings &settings, MessageSeam &messages) const
 {
-    try {
-        const std::unique_ptr<QSettings> store = Open();
-        ReadNumberValue(*store, QStringLiteral("BaudRate"), settings.nBaudRate, kDefaultBaudRate);
-        ReadNumberValue(*store, QStringLiteral("PortNumber"), settings.nPort, kDefaultPort);
-        ReadNumberValue(*store, QStringLiteral("TimeBetweenSaving"), settings.nSaveInterval, kDefaultSaveInterval);
+    const ThermoSettings defaults = Defaults();
+    const std::unique_ptr<QSettings> store = Open();
+    bool complete = store->status() != QSettings::AccessError;
+    if (!complete) {
+        // Nothing can be read: the defaults, as the warning says.
+        settings = defaults;
+    } else {
+        // A store that cannot take the defaults written back still gives every
+        // value it holds.
+        complete &= ReadNumberValue(*store, QStringLiteral("BaudRate"), settings.nBaudRate, defaults.nBaudRate);
+        complete &= ReadNumberValue(*store, QStringLiteral("PortNumber"), settings.nPort, defaults.nPort);
+        complete &= ReadNumberValue(*store, QStringLiteral("TimeBetweenSaving"), settings.nSaveInterval,
+                                    defaults.nSaveInterval);
         QString folder;
-        ReadTextValue(*store, QStringLiteral("SavingPath"), folder, QString());
+        complete &= ReadTextValue(*store, QStringLiteral("SavingPath"), folder, defaults.strFolder);
         settings.strFolder = RememberedFolder(folder);
-        ReadNumberValue(*store, QStringLiteral("MinT"), settings.nMinT, kDefaultMinT);
-        ReadNumberValue(*store, QStringLiteral("MaxT"), settings.nMaxT, kDefaultMaxT);
+        complete &= ReadNumberValue(*store, QStringLiteral("MinT"), settings.nMinT, defaults.nMinT);
+        complete &= ReadNumberValue(*store, QStringLiteral("MaxT"), settings.nMaxT, defaults.nMaxT);
 #ifndef Q_OS_WIN
-        ReadTextValue(*store, QStringLiteral("PortDevice1"), settings.strPortDevice1, QStringLiteral("/dev/ttyS0"));
-        ReadTextValue(*store, QStringLiteral("PortDevice2"), settings.strPortDevice2, QStringLiteral("/dev/ttyS1"));
+        complete &= ReadTextValue(*store, QStringLiteral("PortDevice1"), settings.strPortDevice1,
+                                  defaults.strPortDevice1);
+        complete &= ReadTextValue(*store, QStringLiteral("PortDevice2"), settings.strPortDevice2,
+                                  defaults.strPortDevice2);
 #endif
-    } catch (const StoreError &) {
+    }
+    if (!complete) {
         messages.Show(WarningMessage(
             QStringLiteral("Не удалось прочесть настройки из реестра \n \t\t\t\t\t\tвыставлены настройки по умолчанию"),
             QStringLiteral("Предупреждение")));
@@ -177,7 +194,7 @@ void SettingsStore::LoadSettings(ThermoSettings &settings, MessageSeam &messages
 bool SettingsStore::SaveSettings(const ThermoSettings &settings) const
 {
     try {
-        const std::unique_ptr<QSettings> store = Open();
+        const std::unique_ptr<QSettings> store = OpenForWriting();
         store->setValue(QStringLiteral("BaudRate"), settings.nBaudRate);
         store->setValue(QStringLiteral("PortNumber"), settings.nPort);
         store->setValue(QStringLiteral("TimeBetweenSaving"), settings.nSaveInterval);

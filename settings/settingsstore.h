@@ -22,9 +22,13 @@ public:
 
     // Fills the settings from the store in their fixed order, writing back the
     // default of every value that is missing or not of its type. When the
-    // store cannot be opened or a default cannot be written back, warns the
-    // user; the values read until then are kept, the others stay as they were.
+    // store cannot be read, every value gets its default; when a default
+    // cannot be written back, the stored values are still read. Either way
+    // the user is warned.
     void LoadSettings(ThermoSettings &settings, MessageSeam &messages) const;
+
+    // The defaults of a first start: 9600, COM1, 300 s, no folder, 500 to 4500.
+    static ThermoSettings Defaults();
 
     // Writes the settings in their fixed order; silent on failure. Returns
     // whether everything was written, for callers that care.
@@ -48,6 +52,7 @@ public:
 
 private:
     std::unique_ptr<QSettings> Open() const;
+    std::unique_ptr<QSettings> OpenForWriting() const;
 
     QString m_strFileName; // empty: the platform's per-user store
 };

@@ -1,6 +1,7 @@
 // The settings store against a real settings file in a temporary folder.
 #include "scriptedmessages.h"
 #include "settingsstore.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +23,8 @@ private slots:
     void numberStoredAsText_data();
     void numberStoredAsText();
     void storedValuesAreKept();
-    void unreadableStoreWarnsAndKeepsEarlierValues();
+    void failingStoreWarnsAndGivesWhatItCan_data();
+    void failingStoreWarnsAndGivesWhatItCan();
     void saveThenLoadRoundTrip_data();
     void saveThenLoadRoundTrip();
     void basePath_data();
@@ -149,26 +151,58 @@ void TestSettings::storedValuesAreKept()
     QCOMPARE(settings.strPortDevice2, QStringLiteral("/dev/ttyS1"));
 }
 
-void TestSettings::unreadableStoreWarnsAndKeepsEarlierValues()
+void TestSettings::failingStoreWarnsAndGivesWhatItCan_data()
 {
-    // A folder where the settings file should be: it can be neither read nor written.
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("cannot be read: the defaults") << false << 9600 << QString();
+    QTest::newRow("cannot be written: the stored values") << true << 19200 << "/data/run";
+}
+
+void TestSettings::failingStoreWarnsAndGivesWhatItCan()
+{
+    QFETCH(bool, readable);
+    QFETCH(int, baudRate);
+    QFETCH(QString, folder);
     const QString file = FreshFile();
-    QVERIFY(QDir().mkpath(file));
+    if (readable) {
+        // Two values stored, the others missing; the disk then takes no more.
+        QSettings stored(file, QSettings::IniFormat);
+        stored.setValue(QStringLiteral("BaudRate"), 19200);
+        stored.setValue(QStringLiteral("SavingPath"), QStringLiteral("/data/run"));
+    } else {
+        QVERIFY(QDir().mkpath(file)); // a folder where the settings file should be
+    }
+    const QByteArray before = readable ? [&] { QFile f(file); f.open(QIODevice::ReadOnly); return f.readAll(); }() : QByteArray();
 
     ScriptedMessages messages;
-    ThermoSettings settings;
+    ThermoSettings settings; // 600 s and chart limits 0 until loaded
     settings.nBaudRate = 4800;
-    settings.strFolder = QStringLiteral("/kept");
-    SettingsStore(file).LoadSettings(settings, messages);
+    settings.strFolder = QStringLiteral("/earlier");
+    {
+        const FileSizeLimit full(0);
+        SettingsStore(file).LoadSettings(settings, messages);
+    }
 
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(messages.shown[0].text,
              QStringLiteral("Не удалось прочесть настройки из реестра \n \t\t\t\t\t\tвыставлены настройки по умолчанию"));
     QCOMPARE(messages.shown[0].caption, QStringLiteral("Предупреждение"));
     QCOMPARE(messages.shown[0].icon, QMessageBox::Warning);
-    QCOMPARE(settings.nBaudRate, 4800);
-    QCOMPARE(settings.strFolder, QStringLiteral("/kept"));
-    QVERIFY2(!SettingsStore(file).SaveSettings(settings), "a save into a folder reported success");
+    QCOMPARE(settings.nBaudRate, baudRate);
+    QCOMPARE(settings.strFolder, folder);
+    QCOMPARE(settings.nPort, 1);
+    QCOMPARE(settings.nSaveInterval, 300);
+    QCOMPARE(settings.nMinT, 500);
+    QCOMPARE(settings.nMaxT, 4500);
+    if (readable) {
+        QFile after(file);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before); // the failed write-back left the file whole
+    } else {
+        QVERIFY2(!SettingsStore(file).SaveSettings(settings), "a save into a folder reported success");
+    }
 }
 
 void TestSettings::saveThenLoadRoundTrip_data()

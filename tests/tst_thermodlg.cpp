@@ -124,6 +124,7 @@ private slots:
     void cleanEndLeavesNoJournal();
     void failedSavesKeepTheReadingsInTheJournal();
     void diskFullInAFileLeavesWholeLinesAndOneBox();
+    void unreadableSettingsStillGiveAWorkingChart();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -994,6 +995,19 @@ void TestThermoDlg::diskFullInAFileLeavesWholeLinesAndOneBox()
     m_dlg->OnSavingTick();
     QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("0003")))),
              Sent(2000, 1000.0) + Sent(5, 300.0));
+}
+
+void TestThermoDlg::unreadableSettingsStillGiveAWorkingChart()
+{
+    m_settingsFile = m_dir->filePath(QStringLiteral("unreadable.conf"));
+    QVERIFY(QDir().mkpath(m_settingsFile));
+    MakeDialog();
+    QCOMPARE(m_messages->shown.size(), 1); // "...выставлены настройки по умолчанию"
+    QCOMPARE(m_dlg->m_dlgSettings.m_nSaveInterval, 300);
+    m_dlg->OnShowChart();
+    QCOMPARE(m_messages->shown.size(), 1);
+    QVERIFY(m_dlg->m_wndChart.isVisible());
+    QCOMPARE(TemplateControl<QLineEdit>(m_dlg.get(), kMinT)->text(), QStringLiteral("500"));
 }
 
 QTEST_MAIN(TestThermoDlg)
