@@ -5,6 +5,10 @@
 
 #include <QDeadlineTimer>
 
+#ifdef __GLIBC__
+#  include <malloc.h>
+#endif
+
 CComReader::CComReader(MessageSeam &messages)
     : m_messages(messages)
 {
@@ -27,6 +31,11 @@ void CComReader::ClearSamples()
     Lock();
     m_samples.Clear();
     Unlock();
+#ifdef __GLIBC__
+    // The C library keeps freed memory for later unless asked: after a flood
+    // the readings of a long run would stay resident until the program ends.
+    ::malloc_trim(0);
+#endif
 }
 
 bool CComReader::OpenPort()

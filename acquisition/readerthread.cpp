@@ -3,6 +3,7 @@
 #include "exclusiveline.h"
 #include "framedecoder.h"
 #include "mutexlock.h"
+#include "pendingreadings.h"
 #include "samplelist.h"
 
 #include <QSerialPort>
@@ -21,6 +22,11 @@ constexpr int kReadTimeoutMs = 500;
 // instead of once per frame. Stamps come at most this much later.
 constexpr unsigned long kTrickleGatherUs = 2000;
 constexpr qint64 kTrickleBytes = 128;
+
+// At most this many readings go into the store per hand-over that did not
+// wait for the lock: well above what one read brings (16 KiB, 1 820 frames),
+// and copied in some tens of microseconds.
+constexpr qsizetype kHandOverShare = 8192;
 
 } // namespace
 
@@ -91,21 +97,20 @@ PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port) const
 void ReaderThread::ReadUntilStopped(QSerialPort &port)
 {
     FrameDecoder decoder;
-    std::vector<TempSample> pending;
-    pending.reserve(4096);
+    PendingReadings pending;
     std::array<char, 16384> bytes;
     const auto readAndDecode = [&] {
         const qint64 count = port.read(bytes.data(), static_cast<qint64>(bytes.size()));
         for (qint64 i = 0; i < count; ++i) {
             if (decoder.Feed(static_cast<unsigned char>(bytes[static_cast<size_t>(i)])))
-                pending.push_back(decoder.Reading());
+                pending.Push(decoder.Reading());
         }
         return count;
     };
 
     bool previousReadSmall = false;
     while (!m_bStop.load()) {
-        if (!pending.empty())
+        if (!pending.IsEmpty())
             HandOver(pending, false);
         if (port.bytesAvailable() == 0 && !port.waitForReadyRead(kReadTimeoutMs)) {
             const QSerialPort::SerialPortError error = port.error();
@@ -135,16 +140,20 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
     HandOver(pending, true);
 }
 
-void ReaderThread::HandOver(std::vector<TempSample> &pending, bool wait)
+void ReaderThread::HandOver(PendingReadings &pending, bool wait)
 {
-    if (pending.empty())
+    if (pending.IsEmpty())
         return;
-    if (wait)
+    if (wait) {
         m_mutex.Lock();
-    else if (!m_mutex.TryLock())
+        pending.MoveInto(m_store, pending.Count());
+        m_mutex.Unlock();
         return;
-    for (const TempSample &sample : pending)
-        m_store.Append(sample);
+    }
+    if (!m_mutex.TryLock())
+        return;
+    // A bounded share each time: a backlog drains over the next reads, and
+    // neither the line nor the user interface waits for all of it at once.
+    pending.MoveInto(m_store, kHandOverShare);
     m_mutex.Unlock();
-    pending.clear();
 }

@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <future>
-#include <vector>
 
 class CMutexLock;
+class PendingReadings;
 class QSerialPort;
 class SampleList;
 
@@ -46,9 +46,10 @@ protected:
 private:
     PortOpenResult OpenAndSetUp(QSerialPort &port) const;
     void ReadUntilStopped(QSerialPort &port);
-    // Moves the pending readings into the shared store, oldest first. Without
-    // wait it gives up at once when the lock is taken; the readings then stay.
-    void HandOver(std::vector<TempSample> &pending, bool wait);
+    // Moves pending readings into the shared store, oldest first: all of them
+    // when it waits for the lock; without wait a share of them, and none when
+    // the lock is taken at that instant.
+    void HandOver(PendingReadings &pending, bool wait);
 
     const QString m_strDevice;
     const int m_nBaudRate;

@@ -14,6 +14,7 @@
 #ifdef Q_OS_UNIX
 #  include <csignal>
 #  include <sys/resource.h>
+#  include <unistd.h>
 #endif
 
 // A local calendar time.
@@ -77,6 +78,16 @@ inline QList<DataLine> ReadDataFile(const QString &path)
 }
 
 #ifdef Q_OS_UNIX
+// The process's resident memory, in bytes.
+inline qint64 ResidentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * ::sysconf(_SC_PAGESIZE) : -1;
+}
+
 // While it lives, no file of this process can grow past `bytes`: a write
 // that would fails (EFBIG) as on a disk that is full at that point.
 class FileSizeLimit

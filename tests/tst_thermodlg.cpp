@@ -125,6 +125,7 @@ private slots:
     void failedSavesKeepTheReadingsInTheJournal();
     void diskFullInAFileLeavesWholeLinesAndOneBox();
     void unreadableSettingsStillGiveAWorkingChart();
+    void floodIsSavedWholeAndItsMemoryGivenBack();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -1008,6 +1009,40 @@ void TestThermoDlg::unreadableSettingsStillGiveAWorkingChart()
     QCOMPARE(m_messages->shown.size(), 1);
     QVERIFY(m_dlg->m_wndChart.isVisible());
     QCOMPARE(TemplateControl<QLineEdit>(m_dlg.get(), kMinT)->text(), QStringLiteral("500"));
+}
+
+void TestThermoDlg::floodIsSavedWholeAndItsMemoryGivenBack()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    const qint64 before = ResidentBytes();
+    m_dlg->accept();
+    constexpr int kFrames = 2'000'000; // 46 MB of readings
+    Send(kFrames, 0.0);
+    const auto stored = [this] {
+        m_dlg->m_reader.Lock();
+        const int count = m_dlg->m_reader.Samples().GetCount();
+        m_dlg->m_reader.Unlock();
+        return count;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(stored(), kFrames, 60000);
+    const qint64 during = ResidentBytes();
+    m_dlg->OnStop();
+    const qint64 after = ResidentBytes();
+    qInfo("resident: %lld MB before the run, %lld MB with its readings, %lld MB after Stop", before >> 20,
+          during >> 20, after >> 20);
+    QVERIFY(during - before > 40 << 20);
+    QVERIFY2(after - before < 12 << 20, "the flood's memory stayed with the program");
+
+    QFile saved(QDir(Records()).filePath(QStringLiteral("0000")));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray text = saved.readAll();
+    QCOMPARE(text.count('\n'), kFrames + 1);
+    const QByteArray last = text.sliced(text.lastIndexOf('\n', text.size() - 2) + 1).trimmed();
+    FrameDecoder decoder;
+    for (const char byte : InstrumentSimulator::EncodeFrame((kFrames - 1) * 0.1))
+        decoder.Feed(static_cast<unsigned char>(byte));
+    QCOMPARE(last.split(' ').at(1), QByteArray::number(decoder.Reading().temperature, 'g', 6));
 }
 
 QTEST_MAIN(TestThermoDlg)
