@@ -1,3 +1,4 @@
+#include "instrumentsimulator.h"
 #include "messageseam.h"
 #include "settingsstore.h"
 #include "thermodlg.h"
@@ -6,7 +7,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSettings>
 #include <QTemporaryDir>
+
+#include <thread>
 
 extern double g_applicationStartMs;
 
@@ -58,5 +64,80 @@ void BM_DisplayTickFullStore(benchmark::State &state)
         state.SkipWithError("the tick did not trim the store back to 6000");
 }
 BENCHMARK(BM_DisplayTickFullStore)->Unit(benchmark::kMicrosecond);
+
+// A run with the chart open at 20 000 frames/s and a 30 s saving interval,
+// long enough for one save of about 600 000 readings: the longest wait
+// between two ticks of a 10 ms timer on the user-interface thread, which is
+// how long any click or repaint could have waited.
+void BM_LongestUserInterfaceWait(benchmark::State &state)
+{
+    const int seconds = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        QTemporaryDir folder(QDir::homePath() + QStringLiteral("/.calorivista-bench-XXXXXX"));
+        InstrumentSimulator simulator;
+        QString error;
+        if (!simulator.OpenPseudoTerminal(&error)) {
+            state.SkipWithError(qPrintable(error));
+            return;
+        }
+        const QString records = folder.filePath(QStringLiteral("records"));
+        const QString settingsFile = folder.filePath(QStringLiteral("Calorivista.conf"));
+        {
+            QSettings settings(settingsFile, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("BaudRate"), 115200);
+            settings.setValue(QStringLiteral("PortNumber"), 1);
+            settings.setValue(QStringLiteral("TimeBetweenSaving"), 30);
+            settings.setValue(QStringLiteral("SavingPath"), records);
+            settings.setValue(QStringLiteral("MinT"), 800);
+            settings.setValue(QStringLiteral("MaxT"), 1000);
+            settings.setValue(QStringLiteral("PortDevice1"), simulator.DevicePath());
+        }
+        QDir().mkpath(records);
+        MessageSeam messages;
+        const SettingsStore store(settingsFile);
+        CThermoDlg dialog(messages, store, folder.filePath(QStringLiteral("journal")));
+        dialog.show();
+        dialog.OnShowChart();
+        dialog.accept();
+        if (!dialog.IsRunning()) {
+            state.SkipWithError("the run did not start");
+            return;
+        }
+
+        std::atomic_bool stop {false};
+        SimulatorOptions options;
+        options.framesPerSecond = 20000;
+        options.profile = TemperatureProfile::Sine(900, 50, 60);
+        long long sent = 0;
+        std::thread sender([&] { sent = simulator.Run(options, stop).frames; });
+
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = clock.nsecsElapsed();
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+        ticker.start(10);
+        QEventLoop loop;
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        ticker.stop();
+        stop = true;
+        sender.join();
+        dialog.OnStop();
+
+        state.SetIterationTime(seconds);
+        state.counters["longest_wait_ms"] = static_cast<double>(longest) / 1e6;
+        state.counters["frames_sent"] = static_cast<double>(sent);
+        state.counters["data_files"] = static_cast<double>(
+            QDir(records).entryList({QStringLiteral("[0-9][0-9][0-9][0-9]")}, QDir::Files).size());
+    }
+}
+BENCHMARK(BM_LongestUserInterfaceWait)->Arg(35)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace

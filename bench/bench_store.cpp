@@ -1,8 +1,10 @@
+#include "pendingreadings.h"
 #include "samplelist.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <vector>
 
 namespace {
 
@@ -63,5 +65,52 @@ void BM_TrimFullStoreAllTooOld(benchmark::State &state)
     }
 }
 BENCHMARK(BM_TrimFullStoreAllTooOld)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The reader's waiting readings during a flood that the store's lock holds
+// back: 64 M readings (1.5 GB) pushed one by one, and the longest single push
+// (a chunk's allocation at worst, never a copy of what waits). Then the
+// hand-over of one share (8192 readings) into the store, the longest of all.
+void BM_PendingReadingsFlood(benchmark::State &state)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr qsizetype kReadings = 64LL << 20;
+    for (auto _ : state) {
+        auto pending = std::make_unique<PendingReadings>();
+        const TempSample sample {Noon(), 20.0};
+        Clock::duration longestPush {};
+        long long slowPushes = 0; // over 10 µs: the scheduler or the kernel, on this shared machine
+        for (qsizetype i = 0; i < kReadings; ++i) {
+            const Clock::time_point before = Clock::now();
+            pending->Push(sample);
+            const Clock::duration took = Clock::now() - before;
+            longestPush = std::max(longestPush, took);
+            slowPushes += took > std::chrono::microseconds(10);
+        }
+        // What a growing vector did before: its longest push copies all that waits.
+        Clock::duration longestVectorPush {};
+        {
+            std::vector<TempSample> vector;
+            for (qsizetype i = 0; i < kReadings; ++i) {
+                const Clock::time_point before = Clock::now();
+                vector.push_back(sample);
+                longestVectorPush = std::max(longestVectorPush, Clock::now() - before);
+            }
+        }
+        SampleList store;
+        Clock::duration longestShare {};
+        while (!pending->IsEmpty()) {
+            const Clock::time_point before = Clock::now();
+            pending->MoveInto(store, 8192);
+            longestShare = std::max(longestShare, Clock::now() - before);
+            if (store.GetCount() > 1 << 20)
+                store.Clear(); // the store is not what is measured here
+        }
+        state.counters["longest_push_us"] = std::chrono::duration<double, std::micro>(longestPush).count();
+        state.counters["pushes_over_10us"] = static_cast<double>(slowPushes);
+        state.counters["vector_longest_push_ms"] = std::chrono::duration<double, std::milli>(longestVectorPush).count();
+        state.counters["longest_share_handover_us"] = std::chrono::duration<double, std::micro>(longestShare).count();
+    }
+}
+BENCHMARK(BM_PendingReadingsFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
