@@ -9,6 +9,7 @@
 #include "integertext.h"
 #include "journalrecovery.h"
 #include "messageseam.h"
+#include "nativefs.h"
 #include "subfoldername.h"
 
 #include <QApplication>
@@ -86,7 +87,7 @@ CThermoDlg::~CThermoDlg()
 
 void CThermoDlg::OnInitDialog()
 {
-    m_strStartDir = QDir::currentPath();
+    m_strStartDir = CurrentFolder();
     ThermoSettings settings = CurrentSettings();
     m_settingsStore.LoadSettings(settings, m_messages);
     ApplySettings(settings);
@@ -174,7 +175,7 @@ void CThermoDlg::OnOK()
 
     // The run writes into the folder it entered now, wherever the working
     // directory goes later.
-    m_recorder.SetFolder(QDir::currentPath());
+    m_recorder.SetFolder(CurrentFolder());
     if (!WriteCommentFile(m_recorder.Folder(), m_strComment)) {
         m_messages.Show(WarningMessage(QStringLiteral("Не удалось сохранить комментарий!")));
     }
@@ -209,7 +210,7 @@ void CThermoDlg::RecoverInterruptedRuns()
 bool CThermoDlg::EnterRecordFolder()
 {
     const QString folder = m_strFolder;
-    if (!folder.isEmpty() && QDir::setCurrent(folder)) {
+    if (SetCurrentFolder(folder)) {
         if (!HoldRecordFolder())
             return false;
         if (!m_bFolderStarted && FolderHoldsDataFiles()) {
@@ -225,8 +226,8 @@ bool CThermoDlg::EnterRecordFolder()
         return true;
     }
     // A missing folder whose parent exists may be created; anything else is an error.
-    const QFileInfo info(QDir::cleanPath(folder));
-    const bool missingWithParent = !folder.isEmpty() && !info.exists() && QFileInfo(info.absolutePath()).isDir();
+    const QString clean = QDir::cleanPath(folder);
+    const bool missingWithParent = !folder.isEmpty() && !PathExists(clean) && IsFolder(QFileInfo(clean).absolutePath());
     if (!missingWithParent) {
         m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сменить папку.")));
         return false;
@@ -236,19 +237,19 @@ bool CThermoDlg::EnterRecordFolder()
                  QApplication::applicationName()));
     if (answer != QMessageBox::Yes)
         return false;
-    QDir().mkdir(folder);
-    return QDir::setCurrent(folder) && HoldRecordFolder(); // a fresh folder holds nothing to ask about
+    MakeFolder(folder);
+    return SetCurrentFolder(folder) && HoldRecordFolder(); // a fresh folder holds nothing to ask about
 }
 
 bool CThermoDlg::HoldRecordFolder()
 {
     // Another program recording here would overwrite this run's numbered
     // files, or this run its files.
-    if (m_folderLock.Take(QDir::currentPath()))
+    if (m_folderLock.Take(CurrentFolder()))
         return true;
     m_messages.Show(ErrorMessage(QStringLiteral("В папку %1 уже идёт запись другой копией программы. "
                                                 "Выберите другую папку.")
-                                     .arg(QDir::toNativeSeparators(QDir::currentPath()))));
+                                     .arg(QDir::toNativeSeparators(CurrentFolder()))));
     return false;
 }
 
@@ -256,7 +257,7 @@ bool CThermoDlg::FolderHoldsDataFiles() const
 {
     // The run overwrites from "0000" on, so any numbered data file counts.
     static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
-    const QStringList names = QDir::current().entryList(QStringList {QStringLiteral("????")}, QDir::Files);
+    const QStringList names = QDir(QStringLiteral(".")).entryList(QStringList {QStringLiteral("????")}, QDir::Files);
     return std::any_of(names.cbegin(), names.cend(), [](const QString &name) { return numbered.match(name).hasMatch(); });
 }
 
@@ -431,21 +432,21 @@ void CThermoDlg::OnChooseFolder()
     m_strFolder = SettingsStore::RememberedFolder(WithoutTrailing(m_strFolder, QStringLiteral(" \t")));
     if (m_strFolder.isEmpty()) {
         m_strFolder = DefaultFolder();
-        QDir::setCurrent(m_strFolder);
+        SetCurrentFolder(m_strFolder);
     } else {
         if (!IsSeparator(m_strFolder.back()))
             m_strFolder += QDir::separator();
-        if (!QDir::setCurrent(m_strFolder))
+        if (!SetCurrentFolder(m_strFolder))
             m_strFolder = DefaultFolder();
     }
     DoDataExchange(false);
     DoDataExchange(true);
-    const QString startDir = QDir::currentPath();
+    const QString startDir = CurrentFolder();
 
     CFolderDlg chooser(m_messages, this);
     if (m_messages.Exec(chooser) == QDialog::Accepted) {
         m_settingsStore.SaveSettings(CurrentSettings()); // the path as it stood before the choice
-        m_strFolder = QDir::toNativeSeparators(QDir::currentPath());
+        m_strFolder = QDir::toNativeSeparators(CurrentFolder());
         if (chooser.m_bSubfolder && chooser.m_strSubfolderName != kSearchFailed
             && chooser.m_strSubfolderName != kAllNamesTaken) {
             m_strFolder = WithoutTrailing(m_strFolder, QStringLiteral(" \\/")) + QDir::separator()
@@ -455,7 +456,7 @@ void CThermoDlg::OnChooseFolder()
         return;
     }
     m_strFolder = QDir::toNativeSeparators(startDir);
-    if (!QDir::setCurrent(startDir)) {
+    if (!SetCurrentFolder(startDir)) {
         m_messages.Show(ErrorMessage(QStringLiteral("Не удалось сменить папку")));
         return;
     }

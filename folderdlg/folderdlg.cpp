@@ -2,6 +2,8 @@
 
 #include "dialogtemplate.h"
 #include "messageseam.h"
+#include "nativefs.h"
+#include "nativename.h"
 #include "subfoldername.h"
 
 #include <QCheckBox>
@@ -37,7 +39,12 @@ QString CurrentDrive()
 #ifdef Q_OS_WIN
     return QDir::currentPath().left(1).toLower();
 #else
-    return QStorageInfo(QDir::currentPath()).rootPath();
+    // Qt finds the volume by a name it can take: the folder, or the nearest
+    // folder above it whose name holds no stand-in bytes.
+    QString folder = CurrentFolder();
+    while (!QtCanName(folder))
+        folder = QFileInfo(folder).absolutePath();
+    return QStorageInfo(folder).rootPath();
 #endif
 }
 
@@ -77,7 +84,7 @@ void CFolderDlg::MakeSubfolderName()
 {
     auto *subfolder = TemplateControl<QCheckBox>(this, kSubfolderCheck);
     subfolder->setEnabled(true);
-    const SubfolderProposal proposal = ProposeSubfolderName(QDir::currentPath(), m_today());
+    const SubfolderProposal proposal = ProposeSubfolderName(QStringLiteral("."), m_today());
     m_strSubfolderName = proposal.name;
     if (!proposal.usable) {
         m_bSubfolder = false;
@@ -90,7 +97,7 @@ void CFolderDlg::FillFolderList()
 {
     auto *list = TemplateControl<QListWidget>(this, kFolderList);
     // Hidden folders are left out, as the system's own folder lists do.
-    const QStringList folders = QDir::current().entryList(QDir::Dirs | QDir::NoDot);
+    const QStringList folders = ListedSubfolders(QStringLiteral("."));
     for (const QString &folder : folders)
         AddListBoxEntry(list, QLatin1Char('[') + folder + QLatin1Char(']'));
 }
@@ -127,7 +134,7 @@ void CFolderDlg::showEvent(QShowEvent *event)
     MakeSubfolderName();
     FillFolderList();
     FillDriveList();
-    m_strCurDir = QDir::toNativeSeparators(QDir::currentPath());
+    m_strCurDir = QDir::toNativeSeparators(CurrentFolder());
     TemplateControl<QComboBox>(this, kDriveBox)->setEditText(Bracketed(CurrentDrive()));
     DoDataExchange(false);
 }
@@ -142,10 +149,10 @@ void CFolderDlg::OnDblclkFolderList()
         target.remove(0, 1);
     while (target.endsWith(QLatin1Char(']')))
         target.chop(1);
-    QDir::setCurrent(target); // a folder that cannot be entered leaves the current one
+    SetCurrentFolder(target); // a folder that cannot be entered leaves the current one
     MakeSubfolderName();
     FillFolderList();
-    m_strCurDir = QDir::toNativeSeparators(QDir::currentPath());
+    m_strCurDir = QDir::toNativeSeparators(CurrentFolder());
     DoDataExchange(false);
 }
 
@@ -163,12 +170,12 @@ void CFolderDlg::OnSelendokDrive()
 #ifdef Q_OS_WIN
     const bool changed = QDir::setCurrent(drive + QLatin1Char(':'));
 #else
-    const bool changed = QDir::setCurrent(drive);
+    const bool changed = SetCurrentFolder(drive);
 #endif
     if (!changed)
         m_messages.Show(WarningMessage(QStringLiteral("Не могу сменить диск на ") + drive));
     RefreshFolderList();
-    m_strCurDir = QDir::toNativeSeparators(QDir::currentPath());
+    m_strCurDir = QDir::toNativeSeparators(CurrentFolder());
     DoDataExchange(false);
 }
 
@@ -177,7 +184,7 @@ void CFolderDlg::OnCreateFolder()
     DoDataExchange(true);
     if (m_strNewFolder.isEmpty())
         return;
-    if (!QDir::current().mkdir(m_strNewFolder)) {
+    if (!MakeFolder(m_strNewFolder)) {
         m_messages.Show(WarningMessage(QStringLiteral(
             "Не удалось создать папку. Возможно вы или вовсе не указали название новой папки, или указали "
             "недопустимое для файловой системы название.")));
@@ -189,8 +196,8 @@ void CFolderDlg::accept()
 {
     OnCreateFolder();
     if (!m_strNewFolder.isEmpty())
-        QDir::setCurrent(m_strNewFolder);
-    m_strCurDir = QDir::toNativeSeparators(QDir::currentPath());
+        SetCurrentFolder(m_strNewFolder);
+    m_strCurDir = QDir::toNativeSeparators(CurrentFolder());
     TemplateControl<QLabel>(this, kCurrentFolder)->setText(m_strCurDir);
     DoDataExchange(true);
     QDialog::accept();

@@ -1,6 +1,7 @@
 #include "journalformat.h"
 
 #include "crc32.h"
+#include "nativename.h"
 
 #include <QtEndian>
 
@@ -90,7 +91,7 @@ bool ParseHeader(QByteArrayView payload, JournalHeader &header)
         || !in.GetBytes(qsizetype(folderSize), folder) || !in.AtEnd())
         return false;
     header.nextFile = nextFile;
-    header.folder = QString::fromUtf8(folder);
+    header.folder = FromNativeName(folder.toByteArray());
     return true;
 }
 
@@ -124,7 +125,7 @@ QByteArray FileStart()
 
 QByteArray HeaderRecord(const JournalHeader &header)
 {
-    const QByteArray folder = header.folder.toUtf8();
+    const QByteArray folder = ToNativeName(header.folder);
     QByteArray payload;
     Put<std::int32_t>(payload, header.nextFile);
     PutTime(payload, header.reference);

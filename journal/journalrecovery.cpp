@@ -3,6 +3,7 @@
 #include "datarecorder.h"
 #include "durablefile.h"
 #include "journalformat.h"
+#include "nativefs.h"
 #include "samplelist.h"
 
 #include <QCoreApplication>
@@ -58,7 +59,7 @@ RecoveredRun Recover(const QString &path, MessageSeam &prompts, QWidget *promptP
     recorder.SetFolder(header.folder);
     recorder.SetReferenceTime(header.reference);
     int number = header.nextFile;
-    while (number <= kLastNumberedFile && QFileInfo::exists(QDir(header.folder).filePath(NumberedName(number))))
+    while (number <= kLastNumberedFile && PathExists(QDir(header.folder).filePath(NumberedName(number))))
         ++number; // written since, by another run: never overwritten
     recorder.SetFileCounter(number);
     const std::optional<QString> name = recorder.TakeFileName();

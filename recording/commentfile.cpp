@@ -1,6 +1,7 @@
 #include "commentfile.h"
 
 #include "durablefile.h"
+#include "nativefs.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,9 +16,10 @@ QByteArray CommentFileBytes(const QString &comment)
 
 bool WriteCommentFile(const QString &folder, const QString &comment)
 {
-    QFile file(QDir(folder).filePath(QStringLiteral("dirinfo")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    const QString path = QDir(folder).filePath(QStringLiteral("dirinfo"));
+    QFile file;
+    if (!OpenNamedFile(file, path, QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     const QByteArray bytes = CommentFileBytes(comment);
-    return file.write(bytes) == bytes.size() && SyncToDisk(file);
+    return file.write(bytes) == bytes.size() && SyncToDisk(file, path);
 }

@@ -1,5 +1,8 @@
 #include "configfile.h"
 
+#include "nativefs.h"
+#include "nativename.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtEndian>
@@ -16,7 +19,11 @@ void AppendInt32(QByteArray &bytes, qint32 value)
 
 QByteArray ConfigFileBytes(const ThermoSettings &settings)
 {
-    const QByteArray folder = settings.strFolder.toLocal8Bit();
+#ifdef Q_OS_WIN
+    const QByteArray folder = settings.strFolder.toLocal8Bit(); // the ANSI code page
+#else
+    const QByteArray folder = ToNativeName(settings.strFolder); // the folder's own bytes
+#endif
     QByteArray bytes;
     AppendInt32(bytes, settings.nBaudRate);
     AppendInt32(bytes, settings.nPort);
@@ -30,8 +37,8 @@ QByteArray ConfigFileBytes(const ThermoSettings &settings)
 
 bool WriteConfigFile(const QString &startDir, const ThermoSettings &settings)
 {
-    QFile file(QDir(startDir).filePath(QStringLiteral("conf.cnfg")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QFile file;
+    if (!OpenNamedFile(file, QDir(startDir).filePath(QStringLiteral("conf.cnfg")), QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     const QByteArray bytes = ConfigFileBytes(settings);
     const bool written = file.write(bytes) == bytes.size() && file.flush();

@@ -3,6 +3,7 @@
 #include "datafileformat.h"
 #include "filenamedlg.h"
 #include "messageseam.h"
+#include "nativefs.h"
 #include "samplelist.h"
 #include "wholelinefile.h"
 
@@ -70,16 +71,16 @@ bool DataRecorder::SaveData(SampleList &store, const TempSample *&saveMark, QTim
 
 bool DataRecorder::WriteDataFile(const QString &path, const SampleList &store, const TempSample *saveMark) const
 {
-    QFile file(path);
+    QFile file;
     // Unbuffered: the writer hands over large blocks of whole lines itself.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!OpenNamedFile(file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return false;
 
     const int count = store.GetCount();
     int unsaved = 0; // readings newer than the mark
     while (unsaved < count && store.GetAt(unsaved) != saveMark)
         ++unsaved;
-    WholeLineFile lines(file);
+    WholeLineFile lines(file, path);
     if (unsaved > 0) {
         if (!lines.Append(DataFileHeader(m_stRefTime)))
             return false;

@@ -1,5 +1,7 @@
 #include "durablefile.h"
 
+#include "nativename.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -10,7 +12,7 @@
 #  include <unistd.h>
 #endif
 
-bool SyncToDisk(QFile &file)
+bool SyncToDisk(QFileDevice &file, const QString &path)
 {
     if (!file.flush())
         return false;
@@ -20,7 +22,7 @@ bool SyncToDisk(QFile &file)
     if (::fsync(file.handle()) != 0)
         return false;
     // A new file is only safe once the folder's entry for it is on the disk too.
-    return SyncFolder(QFileInfo(file.fileName()).absolutePath());
+    return SyncFolder(QFileInfo(path).absolutePath());
 #endif
 }
 
@@ -43,7 +45,7 @@ bool SyncFolder(const QString &folder)
     Q_UNUSED(folder);
     return true;
 #else
-    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    const int folderFd = ::open(ToNativeName(folder).constData(), O_RDONLY | O_DIRECTORY);
     if (folderFd < 0)
         return false;
     const bool synced = ::fsync(folderFd) == 0;

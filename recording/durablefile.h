@@ -1,13 +1,13 @@
 #pragma once
 
-class QFile;
 class QFileDevice;
 class QString;
 
-// Pushes what was written to `file` through to the disk (fsync, or its
-// Windows equivalent), so that a power cut afterwards loses none of it. On
-// POSIX systems the folder's entry of the file is made durable as well.
-bool SyncToDisk(QFile &file);
+// Pushes what was written to `file`, the file at `path`, through to the disk
+// (fsync, or its Windows equivalent), so that a power cut afterwards loses
+// none of it. On POSIX systems the folder's entry of the file is made durable
+// as well.
+bool SyncToDisk(QFileDevice &file, const QString &path);
 
 // Pushes the data written to `file` through to the disk, without its
 // metadata where the system can tell the two apart (fdatasync): enough for a

@@ -34,8 +34,10 @@ public:
 
 private:
     void Renew();
+    QString LockableFolder(const QString &folder);
 
     std::unique_ptr<QLockFile> m_lock;
     QString m_strPath;
     QTimer m_renewTimer;
+    int m_nFolderFd = -1; // the folder's handle, where its name needs one
 };

@@ -4,8 +4,9 @@
 
 #include <QFile>
 
-WholeLineFile::WholeLineFile(QFile &file)
+WholeLineFile::WholeLineFile(QFile &file, const QString &path)
     : m_file(file)
+    , m_strPath(path)
     , m_block(kBlockBytes, Qt::Uninitialized)
 {
 }
@@ -56,5 +57,5 @@ bool WholeLineFile::WriteBlock()
 
 bool WholeLineFile::Finish()
 {
-    return WriteBlock() && SyncToDisk(m_file);
+    return WriteBlock() && SyncToDisk(m_file, m_strPath);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 class QFile;
@@ -14,7 +15,8 @@ class WholeLineFile
 public:
     static constexpr qsizetype kBlockBytes = 1 << 20;
 
-    explicit WholeLineFile(QFile &file);
+    // `file` is open on the file at `path`.
+    WholeLineFile(QFile &file, const QString &path);
 
     // Room for one more line of at most maxBytes: a pointer to write it to.
     // Commit then says how many bytes the line took; it must end in '\n'.
@@ -30,6 +32,7 @@ private:
     bool WriteBlock();
 
     QFile &m_file;
+    const QString m_strPath;
     QByteArray m_block;
     qsizetype m_nUsed = 0;
     qint64 m_nWhole = 0; // bytes of the file known to hold whole lines

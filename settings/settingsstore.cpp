@@ -1,6 +1,7 @@
 #include "settingsstore.h"
 
 #include "messageseam.h"
+#include "nativename.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -54,10 +55,23 @@ namespace {
 
 bool AsText(const QVariant &value, QString *text)
 {
+    if (value.typeId() == QMetaType::QByteArray) {
+        *text = FromNativeName(value.toByteArray()); // a folder name stored as its bytes
+        return true;
+    }
     if (!value.isValid() || value.typeId() == QMetaType::QStringList || !value.canConvert<QString>())
         return false;
     *text = value.toString();
     return true;
+}
+
+// A name is stored as text; one that holds bytes which are no UTF-8 (see
+// nativename.h) as those bytes, which text would lose.
+QVariant StoredName(const QString &name)
+{
+    if (QtCanName(name))
+        return name;
+    return ToNativeName(name);
 }
 
 // Writes a default back in place of a missing value; false when the store
@@ -199,7 +213,7 @@ bool SettingsStore::SaveSettings(const ThermoSettings &settings) const
         store->setValue(QStringLiteral("PortNumber"), settings.nPort);
         store->setValue(QStringLiteral("TimeBetweenSaving"), settings.nSaveInterval);
         // Stored whole: a long path is never cut short.
-        store->setValue(QStringLiteral("SavingPath"), RememberedFolder(settings.strFolder));
+        store->setValue(QStringLiteral("SavingPath"), StoredName(RememberedFolder(settings.strFolder)));
         store->setValue(QStringLiteral("MinT"), settings.nMinT);
         store->setValue(QStringLiteral("MaxT"), settings.nMaxT);
 #ifndef Q_OS_WIN

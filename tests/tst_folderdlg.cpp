@@ -3,6 +3,8 @@
 #include "dialogtemplate.h"
 #include "folderdlg.h"
 #include "instrumentsimulator.h"
+#include "nativefs.h"
+#include "nativename.h"
 #include "scriptedmessages.h"
 #include "settingsstore.h"
 #include "subfoldername.h"
@@ -17,6 +19,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -81,6 +85,7 @@ private slots:
     void okComposesThePathWithTheSubfolder();
     void runKeepsWritingWhereItStartedWhileBrowsing();
     void newChoiceOfTheSameFolderAsksAgain();
+    void folderNamedInAnOldEncodingIsChosenStoredAndRecordedTo();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -390,6 +395,63 @@ void TestFolderDlg::newChoiceOfTheSameFolderAsksAgain()
     QFile first(m_dir->filePath(QStringLiteral("run/0000")));
     QVERIFY(first.open(QIODevice::ReadOnly));
     QVERIFY(first.readAll().endsWith(" 30\r\n")); // numbering started again at 0000
+}
+
+void TestFolderDlg::folderNamedInAnOldEncodingIsChosenStoredAndRecordedTo()
+{
+    // "Данные" made under CP1251: bytes that are no UTF-8.
+    const QByteArray data = QFile::encodeName(m_dir->filePath(QStringLiteral("data")));
+    const QByteArray legacy = data + "/\xc4\xe0\xed\xed\xfb\xe5";
+    QCOMPARE(::mkdir(data.constData(), 0777), 0);
+    QCOMPARE(::mkdir(legacy.constData(), 0777), 0);
+    const QString chosen = FromNativeName(legacy);
+    InstrumentSimulator simulator;
+    QString error;
+    QVERIFY2(simulator.OpenPseudoTerminal(&error), qPrintable(error));
+    const QString settingsFile = m_dir->filePath(QStringLiteral("settings.conf"));
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("SavingPath"), QFile::decodeName(data));
+        settings.setValue(QStringLiteral("TimeBetweenSaving"), 300);
+        settings.setValue(QStringLiteral("PortDevice1"), simulator.DevicePath());
+        settings.setValue(QStringLiteral("BaudRate"), 115200);
+    }
+    const SettingsStore store(settingsFile);
+    CThermoDlg dialog(m_messages, store, m_dir->filePath(QStringLiteral("journal")));
+
+    m_messages.prompt = [&](QDialog &prompt) {
+        auto &chooser = static_cast<CFolderDlg &>(prompt);
+        chooser.show();
+        DoubleClick(chooser, QLatin1Char('[') + FromNativeName("\xc4\xe0\xed\xed\xfb\xe5") + QLatin1Char(']'));
+        TemplateControl<QCheckBox>(&chooser, 1019)->setChecked(false);
+        chooser.accept();
+        return chooser.result();
+    };
+    dialog.OnChooseFolder();
+    QCOMPARE(dialog.m_strFolder, chosen);
+
+    dialog.accept();
+    QVERIFY(dialog.IsRunning());
+    std::string frames;
+    for (int i = 0; i < 3; ++i)
+        frames += InstrumentSimulator::EncodeFrame(900.0 + i);
+    QVERIFY(simulator.Write(frames));
+    QTest::qWait(200);
+    dialog.OnStop();
+
+    struct stat info {};
+    QCOMPARE(::stat((legacy + "/dirinfo").constData(), &info), 0);
+    QFile saved;
+    QVERIFY(OpenNamedFile(saved, chosen + QStringLiteral("/0000"), QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().count('\n'), 4); // the header and three readings
+
+    // Stored as it is: a fresh store reads the same folder back (a copy of
+    // the file, as QSettings caches files by name within a process).
+    const QString copy = m_dir->filePath(QStringLiteral("copy.conf"));
+    QVERIFY(QFile::copy(settingsFile, copy));
+    ThermoSettings loaded;
+    SettingsStore(copy).LoadSettings(loaded, m_messages);
+    QCOMPARE(loaded.strFolder, chosen);
 }
 
 QTEST_MAIN(TestFolderDlg)

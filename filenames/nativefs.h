@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+#include <QStringList>
+
+class QFile;
+
+// The working directory, folders and files by names that may hold stand-in
+// bytes (see nativename.h). Qt's own calls would turn those into other names;
+// these take them to the system as they are. Relative paths are relative to
+// the working directory.
+
+QString CurrentFolder();
+bool SetCurrentFolder(const QString &folder);
+bool MakeFolder(const QString &folder);
+bool IsFolder(const QString &path);
+bool PathExists(const QString &path);
+
+// Opens the file at `path` for `mode` (a write creates it; Truncate empties
+// it). The file has no name of its own afterwards: keep the path.
+bool OpenNamedFile(QFile &file, const QString &path, QIODevice::OpenMode mode);
+
+// The folders in `folder`, as a folder list offers them: ".." and every
+// folder that is not hidden, unsorted.
+QStringList ListedSubfolders(const QString &folder);
