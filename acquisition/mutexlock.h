@@ -2,8 +2,9 @@
 
 #include <mutex>
 
-// The store's lock. Re-entrant, because a saving tick holds it across modal
-// windows whose loops run display ticks and chart paints on the same thread.
+// The store's lock. No code holds it across a modal window any more, but it
+// stays re-entrant: a nested event loop started while it is held (a display
+// tick or a chart paint inside one) must not deadlock the user interface.
 class CMutexLock
 {
 public:
