@@ -676,9 +676,9 @@ void TestThermoDlg::quitWhileABoxIsOpenSavesTheWholeRun()
         QTRY_VERIFY(!m_dlg->isVisible());
         readerEnded = !m_dlg->m_reader.IsReading();
     };
+    int prompts = 0; // outlives the prompt's answer, which the tick below runs
     if (overflow) {
         m_dlg->m_recorder.SetFileCounter(10000);
-        int prompts = 0;
         m_messages->prompt = [&](QDialog &prompt) {
             auto *name = TemplateControl<QLineEdit>(&prompt, 1027);
             if (++prompts == 1) {
@@ -1029,11 +1029,6 @@ void TestThermoDlg::floodIsSavedWholeAndItsMemoryGivenBack()
     const qint64 during = ResidentBytes();
     m_dlg->OnStop();
     const qint64 after = ResidentBytes();
-    qInfo("resident: %lld MB before the run, %lld MB with its readings, %lld MB after Stop", before >> 20,
-          during >> 20, after >> 20);
-    QVERIFY(during - before > 40 << 20);
-    QVERIFY2(after - before < 12 << 20, "the flood's memory stayed with the program");
-
     QFile saved(QDir(Records()).filePath(QStringLiteral("0000")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     const QByteArray text = saved.readAll();
@@ -1043,6 +1038,14 @@ void TestThermoDlg::floodIsSavedWholeAndItsMemoryGivenBack()
     for (const char byte : InstrumentSimulator::EncodeFrame((kFrames - 1) * 0.1))
         decoder.Feed(static_cast<unsigned char>(byte));
     QCOMPARE(last.split(' ').at(1), QByteArray::number(decoder.Reading().temperature, 'g', 6));
+
+    qInfo("resident: %lld MB before the run, %lld MB with its readings, %lld MB after Stop", before >> 20,
+          during >> 20, after >> 20);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("a sanitizer's allocator holds freed memory back by design");
+#endif
+    QVERIFY(during - before > 40 << 20);
+    QVERIFY2(after - before < 12 << 20, "the flood's memory stayed with the program");
 }
 
 QTEST_MAIN(TestThermoDlg)
