@@ -30,6 +30,7 @@ void CComReader::ClearSamples()
 {
     Lock();
     m_samples.Clear();
+    m_history.Clear();
     Unlock();
 #ifdef __GLIBC__
     // The C library keeps freed memory for later unless asked: after a flood
@@ -42,7 +43,12 @@ bool CComReader::OpenPort()
 {
     EndThread(); // a thread of an earlier run is gone by now; make sure of it
 
-    auto thread = std::make_unique<ReaderThread>(m_strDevice, m_nBaudRate, m_samples, m_mutex, m_bStop);
+    Lock();
+    m_line = LineState {};
+    m_history.Clear();
+    Unlock();
+    auto thread = std::make_unique<ReaderThread>(m_strDevice, m_nBaudRate, m_samples, m_line, m_mutex, m_history,
+                                                 m_bStop);
     const PortOpenResult result = thread->Open();
     if (result == PortOpenResult::Opened) {
         m_pThread = std::move(thread);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "charthistory.h"
+#include "linestate.h"
 #include "mutexlock.h"
 #include "samplelist.h"
 
@@ -40,6 +42,8 @@ public:
     void ClearSamples();
     // Use only while holding the lock.
     SampleList &Samples() { return m_samples; }
+    const LineState &Line() const { return m_line; }
+    ChartHistory &History() { return m_history; }
 
     // Opens and sets up the line. On failure the reason has been shown through
     // the message seam, nothing stays open, and the result is false.
@@ -64,4 +68,6 @@ private:
     std::atomic_bool m_bStop {false};
     std::unique_ptr<ReaderThread> m_pThread;
     SampleList m_samples;
+    LineState m_line; // under the store's lock, like the store
+    ChartHistory m_history;
 };

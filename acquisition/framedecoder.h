@@ -72,6 +72,8 @@ public:
 
     const TempSample &Reading() const { return m_reading; }
     bool IsFrameOpen() const { return m_nDigit != 0; }
+    // The bytes of the frame open now ("#" and its digits so far).
+    int OpenFrameBytes() const { return m_nDigit; }
 
     // Degrees Celsius of the frame's 16-bit value.
     static double TemperatureOf(int value) { return static_cast<double>(value - 2732) * 0.1; }

@@ -1,5 +1,6 @@
 #include "pendingreadings.h"
 
+#include "charthistory.h"
 #include "samplelist.h"
 
 PendingReadings::PendingReadings()
@@ -13,7 +14,7 @@ void PendingReadings::StartChunk()
     m_nFill = 0;
 }
 
-void PendingReadings::MoveInto(SampleList &store, qsizetype limit)
+void PendingReadings::MoveInto(SampleList &store, ChartHistory *history, qsizetype limit)
 {
     while (limit > 0 && !IsEmpty()) {
         const Chunk &oldest = *m_chunks.front();
@@ -21,6 +22,10 @@ void PendingReadings::MoveInto(SampleList &store, qsizetype limit)
         const int last = static_cast<int>(std::min<qsizetype>(end, m_nHead + limit));
         for (int i = m_nHead; i < last; ++i)
             store.Append(oldest[static_cast<size_t>(i)]);
+        if (history) {
+            for (int i = m_nHead; i < last; ++i)
+                history->Add(oldest[static_cast<size_t>(i)]);
+        }
         limit -= last - m_nHead;
         m_nHead = last;
         if (m_nHead < kChunkSize)

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 
+class ChartHistory;
 class SampleList;
 
 // The reader thread's readings that wait for the store's lock, oldest first.
@@ -37,7 +38,8 @@ public:
     // Appends up to `limit` of the oldest readings to the store, in order, and
     // lets them go. The caller holds the store's lock; a small limit keeps
     // that short.
-    void MoveInto(SampleList &store, qsizetype limit);
+    // The chart's history, when given, takes each reading too.
+    void MoveInto(SampleList &store, ChartHistory *history, qsizetype limit);
 
 private:
     using Chunk = std::array<TempSample, kChunkSize>;

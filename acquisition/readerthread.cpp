@@ -28,13 +28,20 @@ constexpr qint64 kTrickleBytes = 128;
 // and copied in some tens of microseconds.
 constexpr qsizetype kHandOverShare = 8192;
 
+// A device that has gone is looked for again this often; the stop flag is
+// looked at every kStopCheckMs meanwhile, so Stop ends the wait at once.
+constexpr int kReconnectPeriodMs = 1000;
+constexpr int kStopCheckMs = 50;
+
 } // namespace
 
-ReaderThread::ReaderThread(QString device, int baudRate, SampleList &store, CMutexLock &mutex,
-                           const std::atomic_bool &stop)
+ReaderThread::ReaderThread(QString device, int baudRate, SampleList &store, LineState &line, CMutexLock &mutex,
+                           ChartHistory &history, const std::atomic_bool &stop)
     : m_strDevice(std::move(device))
     , m_nBaudRate(baudRate)
     , m_store(store)
+    , m_line(line)
+    , m_history(history)
     , m_mutex(mutex)
     , m_bStop(stop)
     , m_beginDecision(m_begin.get_future())
@@ -66,14 +73,14 @@ void ReaderThread::BeginReading()
 void ReaderThread::run()
 {
     QSerialPort port(m_strDevice);
-    const PortOpenResult result = OpenAndSetUp(port);
+    const PortOpenResult result = OpenAndSetUp(port, true);
     m_opened.set_value(result);
     if (result != PortOpenResult::Opened || !m_beginDecision.get())
         return; // the port's destructor closes it
     ReadUntilStopped(port);
 }
 
-PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port) const
+PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port, bool dropWaitingBytes) const
 {
     // The program only listens, but it opens the line for reading and writing
     // and alone: nobody else may talk on it during a run, nor read a share of
@@ -90,7 +97,8 @@ PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port) const
         || !port.setFlowControl(QSerialPort::NoFlowControl))
         return PortOpenResult::StateRejected;
     // Bytes that were waiting before the run never reach the decoder.
-    port.clear(QSerialPort::AllDirections);
+    if (dropWaitingBytes)
+        port.clear(QSerialPort::AllDirections);
     return PortOpenResult::Opened;
 }
 
@@ -99,28 +107,47 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
     FrameDecoder decoder;
     PendingReadings pending;
     std::array<char, 16384> bytes;
+    qint64 bytesRead = 0;
+    qint64 frames = 0;
+    m_seen = LineState {};
+    m_seen.reading = true;
+    m_seen.runStartMs = LineClockMs();
+    m_bSeenChanged = true;
     const auto readAndDecode = [&] {
         const qint64 count = port.read(bytes.data(), static_cast<qint64>(bytes.size()));
+        if (count <= 0)
+            return count;
+        qint64 newFrames = 0;
         for (qint64 i = 0; i < count; ++i) {
-            if (decoder.Feed(static_cast<unsigned char>(bytes[static_cast<size_t>(i)])))
+            if (decoder.Feed(static_cast<unsigned char>(bytes[static_cast<size_t>(i)]))) {
                 pending.Push(decoder.Reading());
+                ++newFrames;
+            }
         }
+        bytesRead += count;
+        frames += newFrames;
+        if (newFrames > 0)
+            m_seen.lastFrameMs = LineClockMs();
+        // A frame is "#" and eight digits; a frame still open may yet complete.
+        const qint64 nonFrameBytes = bytesRead - 9 * frames - decoder.OpenFrameBytes();
+        m_bSeenChanged |= newFrames > 0 || nonFrameBytes != m_seen.nonFrameBytes;
+        m_seen.nonFrameBytes = nonFrameBytes;
         return count;
     };
 
     bool previousReadSmall = false;
     while (!m_bStop.load()) {
-        if (!pending.IsEmpty())
-            HandOver(pending, false);
+        HandOver(pending, false);
         if (port.bytesAvailable() == 0 && !port.waitForReadyRead(kReadTimeoutMs)) {
             const QSerialPort::SerialPortError error = port.error();
-            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
-                // The device is gone or failing (a pulled USB adapter, a hung-up
-                // pseudo-terminal): such a read fails at once, so wait as a
-                // silent read would instead of spinning, then try again.
-                port.clearError();
-                QThread::msleep(kReadTimeoutMs);
-            }
+            if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
+                continue; // a silent line
+            // The device is gone or failing (a pulled USB adapter, a hung-up
+            // pseudo-terminal): reads would fail at once from now on.
+            if (!Reconnect(port, pending))
+                break;
+            // A frame cut by the loss is no frame: its bytes count as noise.
+            decoder = FrameDecoder();
             continue;
         }
         const qint64 count = readAndDecode();
@@ -131,29 +158,59 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
         }
         previousReadSmall = smallRead;
     }
-    // Frames that had arrived whole when the stop came belong to the run too.
-    port.waitForReadyRead(0);
-    readAndDecode();
+    if (port.isOpen()) {
+        // Frames that had arrived whole when the stop came belong to the run too.
+        port.waitForReadyRead(0);
+        readAndDecode();
+        port.close();
+    }
     // The line is no longer read, so the last readings may wait for the lock:
     // no reading of the run is dropped.
-    port.close();
+    m_seen.reading = false;
+    m_seen.deviceGone = false;
+    m_bSeenChanged = true;
     HandOver(pending, true);
+}
+
+bool ReaderThread::Reconnect(QSerialPort &port, PendingReadings &pending)
+{
+    port.close();
+    m_seen.deviceGone = true;
+    m_bSeenChanged = true;
+    HandOver(pending, true); // the readings from before the loss, and the loss itself
+    while (WaitUnlessStopped(kReconnectPeriodMs)) {
+        port.clearError();
+        if (OpenAndSetUp(port, false) == PortOpenResult::Opened) {
+            m_seen.deviceGone = false;
+            m_bSeenChanged = true;
+            HandOver(pending, true);
+            return true;
+        }
+        port.close();
+    }
+    return false;
+}
+
+bool ReaderThread::WaitUnlessStopped(int ms) const
+{
+    for (int waited = 0; waited < ms && !m_bStop.load(); waited += kStopCheckMs)
+        QThread::msleep(kStopCheckMs);
+    return !m_bStop.load();
 }
 
 void ReaderThread::HandOver(PendingReadings &pending, bool wait)
 {
-    if (pending.IsEmpty())
+    if (pending.IsEmpty() && !m_bSeenChanged)
         return;
-    if (wait) {
+    if (wait)
         m_mutex.Lock();
-        pending.MoveInto(m_store, pending.Count());
-        m_mutex.Unlock();
+    else if (!m_mutex.TryLock())
         return;
-    }
-    if (!m_mutex.TryLock())
-        return;
-    // A bounded share each time: a backlog drains over the next reads, and
-    // neither the line nor the user interface waits for all of it at once.
-    pending.MoveInto(m_store, kHandOverShare);
+    // Without waiting, a bounded share each time: a backlog drains over the
+    // next reads, and neither the line nor the user interface waits for all of
+    // it at once.
+    pending.MoveInto(m_store, &m_history, wait ? pending.Count() : kHandOverShare);
+    m_line = m_seen;
+    m_bSeenChanged = false;
     m_mutex.Unlock();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linestate.h"
 #include "tempsample.h"
 
 #include <QThread>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <future>
 
+class ChartHistory;
 class CMutexLock;
 class PendingReadings;
 class QSerialPort;
@@ -25,13 +27,16 @@ enum class PortOpenResult {
 // for the outcome of the open. Once told to begin, it decodes frames into a
 // private buffer and hands them to the shared store whenever the store's lock
 // is free at that instant, so the serial line never waits for the user
-// interface.
+// interface. A device that goes away during the run (a pulled adapter) is
+// opened again by the same path about once a second until it is back, and the
+// run goes on.
 class ReaderThread : public QThread
 {
     Q_OBJECT
 
 public:
-    ReaderThread(QString device, int baudRate, SampleList &store, CMutexLock &mutex, const std::atomic_bool &stop);
+    ReaderThread(QString device, int baudRate, SampleList &store, LineState &line, CMutexLock &mutex,
+                 ChartHistory &history, const std::atomic_bool &stop);
     // Lets an opened port that was never read go, then waits for the thread.
     ~ReaderThread() override;
 
@@ -44,21 +49,34 @@ protected:
     void run() override;
 
 private:
-    PortOpenResult OpenAndSetUp(QSerialPort &port) const;
+    // At the run's start the bytes already waiting are dropped; after a
+    // reconnect they are kept, as they were sent while the line was up.
+    PortOpenResult OpenAndSetUp(QSerialPort &port, bool dropWaitingBytes) const;
     void ReadUntilStopped(QSerialPort &port);
-    // Moves pending readings into the shared store, oldest first: all of them
-    // when it waits for the lock; without wait a share of them, and none when
-    // the lock is taken at that instant.
+    // Closes a device that has gone and opens its path again about once a
+    // second with the same settings. False when the stop came first.
+    bool Reconnect(QSerialPort &port, PendingReadings &pending);
+    // Sleeps for up to ms, looking at the stop flag often; false once it is set.
+    bool WaitUnlessStopped(int ms) const;
+    // Moves pending readings into the shared store, oldest first, and
+    // publishes the line's state: all of them when it waits for the lock;
+    // without wait a share of them, and nothing when the lock is taken at that
+    // instant.
     void HandOver(PendingReadings &pending, bool wait);
 
     const QString m_strDevice;
     const int m_nBaudRate;
     SampleList &m_store;
+    LineState &m_line;
     CMutexLock &m_mutex;
+    ChartHistory &m_history;
     const std::atomic_bool &m_bStop;
 
     std::promise<PortOpenResult> m_opened;
     std::promise<bool> m_begin; // true: read the port; false: close it unread
     std::future<bool> m_beginDecision;
     bool m_bBeginDecided = false;
+
+    LineState m_seen; // the line as this thread sees it, published at hand-overs
+    bool m_bSeenChanged = false;
 };

@@ -8,6 +8,7 @@
 #include "folderdlg.h"
 #include "integertext.h"
 #include "journalrecovery.h"
+#include "linemarks.h"
 #include "messageseam.h"
 #include "nativefs.h"
 #include "subfoldername.h"
@@ -42,6 +43,8 @@ constexpr int kTemperatureEdit = 1026;
 constexpr int kStopButton = 1029;
 
 constexpr int kDisplayPeriodMs = 1000;
+// A silent line is marked within this much of its third second.
+constexpr int kLinePeriodMs = 200;
 // How long Stop and Close wait for the reader's end (it ends within ~500 ms).
 constexpr int kReaderEndWaitMs = 5000;
 
@@ -74,6 +77,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(TemplateControl<QPushButton>(this, kChartButton), &QPushButton::clicked, this, &CThermoDlg::OnShowChart);
     connect(&m_displayTimer, &QTimer::timeout, this, &CThermoDlg::OnDisplayTick);
     connect(&m_savingTimer, &QTimer::timeout, this, &CThermoDlg::OnSavingTick);
+    connect(&m_lineTimer, &QTimer::timeout, this, &CThermoDlg::OnLineTick);
     connect(TemplateControl<QPushButton>(this, kStopButton), &QPushButton::clicked, this, &CThermoDlg::OnStop);
 
     OnInitDialog();
@@ -92,6 +96,7 @@ void CThermoDlg::OnInitDialog()
     m_settingsStore.LoadSettings(settings, m_messages);
     ApplySettings(settings);
     m_displayTimer.start(kDisplayPeriodMs);
+    m_lineTimer.start(kLinePeriodMs);
     DoDataExchange(false);
 }
 
@@ -494,6 +499,17 @@ void CThermoDlg::OnDisplayTick()
         store.Trim(now, m_pSaveMark);
     }
     m_reader.Unlock();
+}
+
+void CThermoDlg::OnLineTick()
+{
+    m_reader.Lock();
+    const LineStatus status = LineStatus::Of(m_reader.Line(), LineClockMs());
+    m_reader.Unlock();
+    ShowLineStatus(*TemplateControl<QLineEdit>(this, kTemperatureEdit), status);
+    if (m_bChartVisible && status.kind != m_lastLineStatus.kind)
+        m_wndChart.update(); // the chart's mark comes and goes with the box's
+    m_lastLineStatus = status;
 }
 
 void CThermoDlg::OnSavingTick()

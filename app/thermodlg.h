@@ -61,6 +61,8 @@ public slots:
 
     void OnDisplayTick();
     void OnSavingTick();
+    // Marks the temperature (and the chart) while the line is silent or gone.
+    void OnLineTick();
 
     // What the chart reads.
     int ChartMinT() const override { return m_nMinT; }
@@ -123,4 +125,6 @@ public:
 
     QTimer m_displayTimer; // timer 1
     QTimer m_savingTimer;  // timer 2
+    QTimer m_lineTimer;    // looks at the line's state several times a second
+    LineStatus m_lastLineStatus;
 };

@@ -100,7 +100,7 @@ void BM_PendingReadingsFlood(benchmark::State &state)
         Clock::duration longestShare {};
         while (!pending->IsEmpty()) {
             const Clock::time_point before = Clock::now();
-            pending->MoveInto(store, 8192);
+            pending->MoveInto(store, nullptr, 8192);
             longestShare = std::max(longestShare, Clock::now() - before);
             if (store.GetCount() > 1 << 20)
                 store.Clear(); // the store is not what is measured here

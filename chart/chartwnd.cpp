@@ -21,6 +21,9 @@ constexpr double kPixelsPerSecondPerWidth = 1.0 / 750.0; // 750 s per W pixels: 
 
 const QColor kCurveColour(128, 0, 0);
 const QColor kMarkerColour(255, 0, 0);
+const QColor kLineMarkColour(220, 0, 0);
+// Readings that reach this far back are drawn as they are.
+constexpr double kStoreSpansTheAxisSeconds = 590.0;
 
 enum class Anchor { BaselineLeft, TopLeft, TopRight, TopCentre };
 
@@ -79,11 +82,17 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
     DrawText(painter, 15, 5, Anchor::TopLeft, QStringLiteral("T,гр.C"));
 
     // Under the lock only what the drawing needs is copied.
+    const auto yOf = [&](double temperature) {
+        return static_cast<int>(y1 - ((temperature - lo) * 4 * H) / (range * 5.0));
+    };
     int points = 0;
+    bool fromHistory = false;
+    QString markerText;
     bool hasNewest = false;
     double newest = 0;
     bool hasMarkerReading = false;
     double markerTemperature = 0;
+    LineStatus line;
     const qint32 marker32 = static_cast<qint32>(m_nMarkerSec);
     {
         CComReader &reader = m_owner.ChartReader();
@@ -92,6 +101,8 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
         const int count = std::min(store.GetCount(), kMaxPoints);
         LocalSecondsCache seconds;
         const std::time_t nowSeconds = LocalSeconds(now);
+        bool reachedTheEnd = false; // the readings reach back past the axis's ten minutes
+        double oldestAge = 0;
         for (int j = 0; j < count; ++j) {
             const TempSample reading = *store.GetAt(j);
             const double age = static_cast<double>(nowSeconds - seconds.Of(reading.time))
@@ -101,38 +112,117 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
                 markerTemperature = reading.temperature;
             }
             const int x = static_cast<int>(W * age * kPixelsPerSecondPerWidth + x0);
-            if (x > x1)
+            if (x > x1) {
+                reachedTheEnd = true;
                 break;
+            }
+            oldestAge = age;
             // Equal limits leave no scale to plot on: no curve then.
-            if (range != 0) {
-                const int y = static_cast<int>(y1 - ((reading.temperature - lo) * 4 * H) / (range * 5.0));
-                m_points[static_cast<size_t>(points++)] = QPoint(x, y);
+            if (range != 0)
+                m_points[static_cast<size_t>(points++)] = QPoint(x, yOf(reading.temperature));
+        }
+        // Up to 10 frames a second the kept readings span the ten minutes. A
+        // faster line leaves them a few seconds: the curve is then drawn from
+        // the history's tenths of a second, over the whole span.
+        if (!reachedTheEnd && oldestAge < kStoreSpansTheAxisSeconds && range != 0) {
+            const qint64 nowTenth = ChartHistory::TenthOf(nowSeconds, now.wMilliseconds);
+            if (const int drawn = EnvelopePoints(reader.History(), nowTenth, oldestAge, W, x0, x1, yOf); drawn > 0) {
+                fromHistory = true;
+                points = drawn;
+                if (!hasMarkerReading && marker32 > 0)
+                    markerText = MarkerRange(reader.History(), nowTenth, m_nMarkerSec);
             }
         }
         if (store.GetCount() > 0) {
             hasNewest = true;
             newest = store.GetAt(0)->temperature;
         }
+        line = LineStatus::Of(reader.Line(), LineClockMs());
         reader.Unlock();
     }
 
-    if (hasMarkerReading) {
+    if (hasMarkerReading)
+        markerText = QString::asprintf("Температура %.1f", markerTemperature);
+    if (!markerText.isEmpty()) {
         painter.setPen(kMarkerColour);
-        DrawText(painter, x1, 5, Anchor::TopRight, QString::asprintf("Температура %.1f", markerTemperature));
+        DrawText(painter, x1, 5, Anchor::TopRight, markerText);
     }
+    int markX = W / 4;
     if (hasNewest) {
         painter.setPen(kCurveColour);
-        DrawText(painter, W / 4, 5, Anchor::TopLeft, QStringLiteral("Текущ. темп.  ") + QString::asprintf("%.1f", newest));
+        const QString current = QStringLiteral("Текущ. темп.  ") + QString::asprintf("%.1f", newest);
+        DrawText(painter, W / 4, 5, Anchor::TopLeft, current);
+        markX += painter.fontMetrics().horizontalAdvance(current + QStringLiteral("  "));
+    }
+    if (!line.IsLive()) {
+        // The value beside it is not live: the operator sees at once why.
+        painter.setPen(kLineMarkColour);
+        DrawText(painter, markX, 5, Anchor::TopLeft, line.Mark());
     }
     painter.setClipRect(QRect(x0, y0, x1 - x0, y1 - y0));
     painter.setPen(QPen(kCurveColour, 2));
-    if (points > 1)
+    if (fromHistory)
+        painter.drawPolyline(m_envelope.data(), points);
+    else if (points > 1)
         painter.drawPolyline(m_points.data(), points);
     if (m_nMarkerSec > 0) {
         const qint64 xm = x0 + (m_nMarkerSec * W * 4) / 3000;
         painter.setPen(QPen(kMarkerColour, 2));
         painter.drawLine(QPoint(static_cast<int>(xm), y0), QPoint(static_cast<int>(xm), y1));
     }
+}
+
+int CChartWnd::EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, int W, int x0, int x1,
+                              const std::function<int(double)> &yOf)
+{
+    // The lowest and highest temperature of every pixel column, newest at the left.
+    const int columns = x1 - x0 + 1;
+    m_columns.assign(static_cast<size_t>(columns), Column {});
+    bool older = false; // the history holds readings older than the kept ones
+    for (int k = 0; k < ChartHistory::kSlots; ++k) {
+        const ChartHistory::Slot *slot = history.At(nowTenth - k);
+        if (!slot)
+            continue;
+        const double age = k / 10.0;
+        older |= age > storeSpan + 0.1;
+        const int column = static_cast<int>(W * age * kPixelsPerSecondPerWidth);
+        if (column >= columns)
+            break;
+        Column &c = m_columns[static_cast<size_t>(column)];
+        c.lowest = c.used ? std::min(c.lowest, slot->lowest) : slot->lowest;
+        c.highest = c.used ? std::max(c.highest, slot->highest) : slot->highest;
+        c.used = true;
+    }
+    if (!older)
+        return 0;
+    // One polyline down each column's stroke and on to the next column.
+    m_envelope.resize(static_cast<size_t>(2 * columns));
+    int points = 0;
+    for (int column = 0; column < columns; ++column) {
+        const Column &c = m_columns[static_cast<size_t>(column)];
+        if (!c.used)
+            continue;
+        const int x = x0 + column;
+        const int top = yOf(c.highest);
+        const int bottom = yOf(c.lowest);
+        m_envelope[static_cast<size_t>(points++)] = QPoint(x, top);
+        if (bottom != top)
+            m_envelope[static_cast<size_t>(points++)] = QPoint(x, bottom);
+    }
+    return points;
+}
+
+QString CChartWnd::MarkerRange(const ChartHistory &history, qint64 nowTenth, qint64 markerSeconds)
+{
+    // The tenth at the marker, or the nearest older one that holds readings.
+    for (qint64 tenth = nowTenth - markerSeconds * 10; tenth > nowTenth - ChartHistory::kSlots; --tenth) {
+        if (const ChartHistory::Slot *slot = history.At(tenth)) {
+            if (slot->lowest == slot->highest)
+                return QString::asprintf("Температура %.1f", slot->lowest);
+            return QString::asprintf("Температура %.1f…%.1f", slot->lowest, slot->highest);
+        }
+    }
+    return QString();
 }
 
 void CChartWnd::paintEvent(QPaintEvent *)

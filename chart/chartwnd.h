@@ -7,7 +7,10 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
+#include <vector>
 
+class ChartHistory;
 class ChartOwner;
 
 // "Ход температуры": the readings of the last ten minutes against their age,
@@ -37,8 +40,23 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    struct Column
+    {
+        bool used = false;
+        double lowest = 0;
+        double highest = 0;
+    };
+    // Fills m_envelope from the history: a stroke per pixel column from its
+    // lowest to its highest temperature. None when the history holds nothing
+    // older than the kept readings.
+    int EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, int W, int x0, int x1,
+                       const std::function<int(double)> &yOf);
+    static QString MarkerRange(const ChartHistory &history, qint64 nowTenth, qint64 markerSeconds);
+
     ChartOwner &m_owner;
     qint64 m_nMarkerSec = -1;
     std::array<QPoint, kMaxPoints> m_points; // gathered with no allocation per paint
     QImage m_surface; // the off-screen surface, kept while the size stays
+    std::vector<Column> m_columns;  // kept between paints: no allocation while the size stays
+    std::vector<QPoint> m_envelope;
 };

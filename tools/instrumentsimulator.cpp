@@ -1,5 +1,7 @@
 #include "instrumentsimulator.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -55,6 +58,42 @@ speed_t SpeedOf(int baudRate)
 InstrumentSimulator::~InstrumentSimulator()
 {
     Close();
+    if (!m_strLink.isEmpty())
+        QFile::remove(m_strLink);
+}
+
+bool InstrumentSimulator::SetLink(const QString &path, QString *error)
+{
+    m_strLink = path;
+    return UpdateLink(error);
+}
+
+bool InstrumentSimulator::UpdateLink(QString *error)
+{
+    if (m_strLink.isEmpty())
+        return true;
+    // A new link beside the old one, renamed over it: a reader never finds none.
+    const QByteArray link = QFile::encodeName(m_strLink);
+    const QByteArray fresh = link + ".new";
+    ::unlink(fresh.constData());
+    if (::symlink(QFile::encodeName(m_strDevicePath).constData(), fresh.constData()) != 0
+        || ::rename(fresh.constData(), link.constData()) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void InstrumentSimulator::HangUp()
+{
+    Close();
+    if (!m_strLink.isEmpty())
+        QFile::remove(m_strLink); // as udev removes an unplugged adapter's link
+}
+
+bool InstrumentSimulator::ComeBack(QString *error)
+{
+    return OpenPseudoTerminal(error) && UpdateLink(error);
 }
 
 bool InstrumentSimulator::OpenPseudoTerminal(QString *error)
@@ -131,27 +170,33 @@ bool InstrumentSimulator::Write(std::string_view bytes)
 
 bool InstrumentSimulator::Write(std::string_view bytes, const std::atomic_bool &stop)
 {
-    while (!bytes.empty()) {
+    return WriteCounted(bytes, stop) == bytes.size();
+}
+
+size_t InstrumentSimulator::WriteCounted(std::string_view bytes, const std::atomic_bool &stop)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
         if (stop.load())
-            return false;
-        const ssize_t written = ::write(m_fd, bytes.data(), bytes.size());
+            return sent;
+        const ssize_t written = ::write(m_fd, bytes.data() + sent, bytes.size() - sent);
         if (written > 0) {
-            bytes.remove_prefix(static_cast<size_t>(written));
+            sent += static_cast<size_t>(written);
             continue;
         }
         if (written < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
+            return sent;
         // The listener is behind: wait for room, looking at the stop flag now and
         // then. With nobody listening the pseudo-terminal reports a hang-up at
         // once instead of waiting, so wait here instead.
         pollfd room {m_fd, POLLOUT, 0};
         const int ready = ::poll(&room, 1, 100);
         if (ready < 0 && errno != EINTR)
-            return false;
+            return sent;
         if (ready > 0 && !(room.revents & POLLOUT))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return true;
+    return sent;
 }
 
 SimulatorCounts InstrumentSimulator::Run(const SimulatorOptions &options, const std::atomic_bool &stop)
@@ -170,22 +215,52 @@ SimulatorCounts InstrumentSimulator::Run(const SimulatorOptions &options, const 
     const Clock::time_point start = Clock::now();
     std::string out;
     out.reserve(flushAt + 64);
-    long long framesInOut = 0;
-    // Frames count as sent once the write that carries them went through.
+    std::vector<size_t> frameEnds; // where each whole frame in `out` ends
+    // A frame counts as sent once its last byte went out, also when a stop
+    // ends a write part-way.
     const auto flush = [&] {
-        if (!Write(out, stop)) {
+        const size_t written = WriteCounted(out, stop);
+        counts.frames += std::upper_bound(frameEnds.begin(), frameEnds.end(), written) - frameEnds.begin();
+        frameEnds.clear();
+        if (written < out.size()) {
+            counts.deviceFailed = !stop.load();
+            out.clear();
+            return false;
+        }
+        out.clear();
+        return true;
+    };
+    // The instrument is unplugged after a quiet moment (so that the listener has
+    // read what was sent), stays away, and is plugged in again.
+    Clock::time_point upSince = start;
+    const auto pullAndReplug = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        HangUp();
+        const Clock::time_point back = Clock::now()
+            + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.awaySeconds));
+        while (Clock::now() < back && !stop.load())
+            std::this_thread::sleep_for(std::min<Clock::duration>(back - Clock::now(), std::chrono::milliseconds(50)));
+        QString error;
+        if (stop.load() || !ComeBack(&error)) {
             counts.deviceFailed = !stop.load();
             return false;
         }
-        counts.frames += framesInOut;
-        framesInOut = 0;
-        out.clear();
+        ++counts.hangUps;
+        upSince = Clock::now();
         return true;
     };
 
     for (long long i = 0; options.frameCount == 0 || i < options.frameCount; ++i) {
         if (stop.load())
             break;
+        if (options.upSeconds > 0 && Clock::now() - upSince >= std::chrono::duration<double>(options.upSeconds)) {
+            if ((!out.empty() && !flush()) || !pullAndReplug())
+                return counts;
+            // Frames due while the instrument was away were never sent.
+            if (paced)
+                i = std::max(i, static_cast<long long>(std::chrono::duration<double>(Clock::now() - start).count()
+                                                       * options.framesPerSecond));
+        }
         if (paced) {
             const auto due = start + std::chrono::duration_cast<Clock::duration>(
                                          std::chrono::duration<double>(static_cast<double>(i) / options.framesPerSecond));
@@ -214,7 +289,7 @@ SimulatorCounts InstrumentSimulator::Run(const SimulatorOptions &options, const 
         if (options.onFrame)
             options.onFrame(i, frame, celsius);
         out += frame;
-        ++framesInOut;
+        frameEnds.push_back(out.size());
         if (out.size() >= flushAt && !flush())
             return counts;
     }

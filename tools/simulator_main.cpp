@@ -64,7 +64,19 @@ int main(int argc, char *argv[])
                                   QStringLiteral("bps"), QStringLiteral("9600"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Do not print each frame."));
-    parser.addOptions({rate, count, profile, noise, broken, seed, device, baud, quiet});
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Keep a symbolic link at PATH to the current pseudo-terminal, as "
+                                                 "/dev/serial/by-id does for an adapter; point the program at it."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption up(QStringLiteral("up"),
+                                QStringLiteral("Hang up after this many seconds of sending, as a pulled adapter; "
+                                               "0: never."),
+                                QStringLiteral("seconds"), QStringLiteral("0"));
+    const QCommandLineOption away(QStringLiteral("away"),
+                                  QStringLiteral("Come back on a new pseudo-terminal after this many seconds "
+                                                 "(with --up); frames due meanwhile are not sent."),
+                                  QStringLiteral("seconds"), QStringLiteral("3"));
+    parser.addOptions({rate, count, profile, noise, broken, seed, device, baud, quiet, link, up, away});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -85,6 +97,12 @@ int main(int argc, char *argv[])
     options.noiseChance = number(noise);
     options.brokenChance = number(broken);
     options.seed = static_cast<unsigned>(number(seed));
+    options.upSeconds = number(up);
+    options.awaySeconds = number(away);
+    if (options.upSeconds > 0 && parser.isSet(device)) {
+        err << "calorivista-sim: --up needs a pseudo-terminal, not --device\n";
+        ok = false;
+    }
     QString error;
     if (!TemperatureProfile::Parse(parser.value(profile), &options.profile, &error)) {
         err << "calorivista-sim: " << error << '\n';
@@ -101,7 +119,13 @@ int main(int argc, char *argv[])
         err << "calorivista-sim: cannot open the line: " << error << '\n';
         return 1;
     }
+    if (parser.isSet(link) && !simulator.SetLink(parser.value(link), &error)) {
+        err << "calorivista-sim: cannot make the link: " << error << '\n';
+        return 1;
+    }
     out << "device: " << simulator.DevicePath() << Qt::endl;
+    if (parser.isSet(link))
+        out << "link: " << parser.value(link) << Qt::endl;
 
     if (!parser.isSet(quiet)) {
         options.onFrame = [&out](long long frame, const std::string &bytes, double celsius) {
@@ -113,6 +137,8 @@ int main(int argc, char *argv[])
     const SimulatorCounts sent = simulator.Run(options, g_stop);
     out << "sent " << sent.frames << " frames, " << sent.brokenFrames << " broken frames, " << sent.noiseBytes
         << " noise bytes" << Qt::endl;
+    if (sent.hangUps > 0)
+        out << "hung up and came back " << sent.hangUps << " times" << Qt::endl;
     if (sent.deviceFailed) {
         err << "calorivista-sim: the line failed" << Qt::endl;
         return 1;
