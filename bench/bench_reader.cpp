@@ -135,7 +135,8 @@ void BM_EndToEndAsFastAsPossible(benchmark::State &state)
 BENCHMARK(BM_EndToEndAsFastAsPossible)->Arg(5000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The reader's share of one core over ten seconds at a given frame rate (0: a
-// silent line).
+// silent line; -1: the device is gone, and the reader looks for it again once
+// a second).
 void BM_ReaderCpuShare(benchmark::State &state)
 {
     const double framesPerSecond = static_cast<double>(state.range(0));
@@ -151,6 +152,8 @@ void BM_ReaderCpuShare(benchmark::State &state)
         options.framesPerSecond = framesPerSecond;
         options.profile = TemperatureProfile::Sine(900, 50, 60);
 
+        if (framesPerSecond < 0)
+            line.simulator.HangUp();
         const double processCpuBefore = ProcessCpuSeconds();
         const double mainCpuBefore = ThreadCpuSeconds();
         std::thread sender;
@@ -175,6 +178,6 @@ void BM_ReaderCpuShare(benchmark::State &state)
         state.counters["frames_received"] = received;
     }
 }
-BENCHMARK(BM_ReaderCpuShare)->Arg(0)->Arg(1280)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReaderCpuShare)->Arg(0)->Arg(-1)->Arg(1280)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "settingsdlg.h"
 
+#include "devicebox.h"
 #include "dialogtemplate.h"
 #include "integertext.h"
 #include "messageseam.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -27,15 +27,17 @@ CSettingsDlg::CSettingsDlg(MessageSeam &messages, QWidget *parent)
 {
     BuildFromTemplate(this, Template(kTemplateId));
 #ifndef Q_OS_WIN
-    // Where there are no COM ports, say which device each port stands for.
-    const auto deviceLabel = [this](const QRect &units) {
-        auto *label = new QLabel(this);
-        label->setGeometry(DialogUnitsToPixels(this, units));
-        label->setEnabled(false);
-        return label;
+    // Where there are no COM ports, each port's device is chosen under it,
+    // inside the template's port frame.
+    const auto deviceBox = [this](const QRect &units) {
+        auto *box = new DeviceBox(this);
+        box->setGeometry(DialogUnitsToPixels(this, units));
+        return box;
     };
-    m_pDevice1 = deviceLabel(QRect(19, 39, 53, 8));
-    m_pDevice2 = deviceLabel(QRect(19, 77, 53, 8));
+    m_pDevice1 = deviceBox(QRect(19, 39, 53, 12));
+    m_pDevice2 = deviceBox(QRect(19, 77, 53, 12));
+    setTabOrder(TemplateControl<QRadioButton>(this, kCom1), m_pDevice1);
+    setTabOrder(TemplateControl<QRadioButton>(this, kCom2), m_pDevice2);
 #endif
 }
 
@@ -51,10 +53,8 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
         dataBits->setCurrentText(m_strDataBits);
         parity->setCurrentText(m_strParity);
         if (m_pDevice1) {
-            m_pDevice1->setText(m_strPortDevice1);
-            m_pDevice1->setToolTip(m_strPortDevice1);
-            m_pDevice2->setText(m_strPortDevice2);
-            m_pDevice2->setToolTip(m_strPortDevice2);
+            m_pDevice1->SetDevice(m_strPortDevice1);
+            m_pDevice2->SetDevice(m_strPortDevice2);
         }
         return true;
     }
@@ -67,6 +67,10 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
         return false;
     }
     m_nSaveInterval = savingInterval;
+    if (m_pDevice1) {
+        m_strPortDevice1 = m_pDevice1->Device();
+        m_strPortDevice2 = m_pDevice2->Device();
+    }
     m_strDataBits = dataBits->currentText();
     m_strParity = parity->currentText();
     return true;

@@ -2,8 +2,8 @@
 
 #include <QDialog>
 
+class DeviceBox;
 class MessageSeam;
-class QLabel;
 
 // The settings dialog: port (COM1/COM2), baud rate and saving interval. The
 // main dialog keeps one for its whole life; its members are the settings
@@ -21,8 +21,8 @@ public:
     int m_nSaveInterval = 600;
     QString m_strDataBits;
     QString m_strParity;
-    // The devices that COM1 and COM2 stand for (shown beside the port choice
-    // where there are no COM ports).
+    // The devices that COM1 and COM2 stand for (chosen or typed beside the
+    // port choice where there are no COM ports).
     QString m_strPortDevice1 = QStringLiteral("/dev/ttyS0");
     QString m_strPortDevice2 = QStringLiteral("/dev/ttyS1");
 
@@ -41,6 +41,6 @@ private:
     void OnOK();
 
     MessageSeam &m_messages;
-    QLabel *m_pDevice1 = nullptr;
-    QLabel *m_pDevice2 = nullptr;
+    DeviceBox *m_pDevice1 = nullptr;
+    DeviceBox *m_pDevice2 = nullptr;
 };

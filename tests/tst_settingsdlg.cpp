@@ -1,3 +1,4 @@
+#include "devicebox.h"
 #include "dialogtemplate.h"
 #include "scriptedmessages.h"
 #include "settingsdlg.h"
@@ -6,7 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 class TestSettingsDlg : public QObject
 {
@@ -16,7 +20,8 @@ private slots:
     void confirm_data();
     void confirm();
     void cancelKeepsTheOpeningCorrections();
-    void showsTheDevicesOfThePorts();
+    void devicesAreChosenOrTyped();
+    void stableNamesComeFirst();
 };
 
 void TestSettingsDlg::confirm_data()
@@ -102,7 +107,7 @@ void TestSettingsDlg::cancelKeepsTheOpeningCorrections()
     QCOMPARE(dialog.m_nSaveInterval, 42);
 }
 
-void TestSettingsDlg::showsTheDevicesOfThePorts()
+void TestSettingsDlg::devicesAreChosenOrTyped()
 {
 #ifdef Q_OS_WIN
     QSKIP("COM ports are themselves on Windows");
@@ -111,12 +116,45 @@ void TestSettingsDlg::showsTheDevicesOfThePorts()
     CSettingsDlg dialog(messages);
     dialog.m_strPortDevice1 = QStringLiteral("/dev/pts/3");
     dialog.m_strPortDevice2 = QStringLiteral("/dev/ttyUSB0");
-    dialog.show();
-    QStringList texts;
-    for (const QLabel *label : dialog.findChildren<QLabel *>())
-        texts << label->text();
-    QVERIFY(texts.contains(QStringLiteral("/dev/pts/3")));
-    QVERIFY(texts.contains(QStringLiteral("/dev/ttyUSB0")));
+    QList<DeviceBox *> boxes = dialog.findChildren<DeviceBox *>();
+    QCOMPARE(boxes.size(), 2);
+    std::sort(boxes.begin(), boxes.end(), [](auto *a, auto *b) { return a->y() < b->y(); });
+    const QString adapter = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    for (DeviceBox *box : boxes)
+        box->SetLister([&] { return QList<SerialDeviceChoice> {{QStringLiteral("/dev/ttyS0"), QString()}, {adapter, QStringLiteral("FTDI")}}; });
+
+    for (const bool confirm : {false, true}) {
+        dialog.show();
+        QCOMPARE(boxes[0]->currentText(), QStringLiteral("/dev/pts/3"));
+        QCOMPARE(boxes[1]->currentText(), QStringLiteral("/dev/ttyUSB0"));
+        boxes[0]->showPopup(); // looks again, and offers the adapter by its stable name
+        QCOMPARE(boxes[0]->findText(adapter), 1);
+        boxes[0]->setCurrentIndex(1);
+        boxes[0]->hidePopup();
+        boxes[1]->lineEdit()->selectAll();
+        QTest::keyClicks(boxes[1]->lineEdit(), QStringLiteral("/dev/ttyACM1"));
+        if (confirm)
+            dialog.accept();
+        else
+            dialog.reject();
+        QCOMPARE(dialog.m_strPortDevice1, confirm ? adapter : QStringLiteral("/dev/pts/3"));
+        QCOMPARE(dialog.m_strPortDevice2, confirm ? QStringLiteral("/dev/ttyACM1") : QStringLiteral("/dev/ttyUSB0"));
+        if (confirm)
+            break;
+    }
+}
+
+void TestSettingsDlg::stableNamesComeFirst()
+{
+    QTemporaryDir byId;
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), byId.filePath(QStringLiteral("usb-Maker_Adapter_0042-if00"))));
+    QVERIFY(QFile::link(byId.filePath(QStringLiteral("gone")), byId.filePath(QStringLiteral("usb-Pulled-if00"))));
+    const QList<SerialDeviceChoice> choices = ListSerialDevices(byId.path());
+    QVERIFY(!choices.isEmpty());
+    QCOMPARE(choices[0].path, byId.filePath(QStringLiteral("usb-Maker_Adapter_0042-if00")));
+    QVERIFY2(choices[0].description.contains(QStringLiteral("/dev/null")), qPrintable(choices[0].description));
+    for (const SerialDeviceChoice &choice : choices)
+        QVERIFY(!choice.path.contains(QStringLiteral("Pulled"))); // a link whose device is gone is not offered
 }
 
 QTEST_MAIN(TestSettingsDlg)

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -126,6 +127,8 @@ private slots:
     void diskFullInAFileLeavesWholeLinesAndOneBox();
     void unreadableSettingsStillGiveAWorkingChart();
     void floodIsSavedWholeAndItsMemoryGivenBack();
+    void runThroughTwoHangUpsKeepsEveryFrame();
+    void silentOrGoneLineIsMarkedAndStopEndsTheWait();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -1046,6 +1049,107 @@ void TestThermoDlg::floodIsSavedWholeAndItsMemoryGivenBack()
 #endif
     QVERIFY(during - before > 40 << 20);
     QVERIFY2(after - before < 12 << 20, "the flood's memory stayed with the program");
+}
+
+namespace {
+
+// Pixels of the chart's line mark (its red text) in the chart's top band.
+int LineMarkPixels(CChartWnd &chart)
+{
+    QImage image(800, 500, QImage::Format_RGB32);
+    SYSTEMTIME now {};
+    GetLocalTime(&now);
+    chart.Render(image, now);
+    int marked = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            marked += image.pixel(x, y) == qRgb(220, 0, 0);
+    }
+    return marked;
+}
+
+} // namespace
+
+void TestThermoDlg::runThroughTwoHangUpsKeepsEveryFrame()
+{
+    // The program is pointed at a stable name, as at /dev/serial/by-id.
+    const QString link = m_dir->filePath(QStringLiteral("usb-Instrument-if00"));
+    QString error;
+    QVERIFY2(m_sim->SetLink(link, &error), qPrintable(error));
+    WriteSettings(link, 1);
+    MakeDialog();
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+
+    QList<double> sent;
+    SimulatorOptions options;
+    options.framesPerSecond = 100;
+    options.profile = TemperatureProfile::Ramp(100, 700, 6);
+    options.upSeconds = 1.5;
+    options.awaySeconds = 1.5;
+    options.onFrame = [&sent](long long, const std::string &, double celsius) {
+        sent.append(QByteArray::number(WireValue(celsius), 'g', 6).toDouble());
+    };
+    std::atomic_bool stop {false};
+    SimulatorCounts counts;
+    std::thread sender([&] { counts = m_sim->Run(options, stop); });
+    QTRY_VERIFY_WITH_TIMEOUT(TemplateControl<QLineEdit>(m_dlg.get(), kTemperature)->toolTip().startsWith(
+                                 QStringLiteral("нет связи с прибором")),
+                             3000); // the first hang-up is marked
+    QTest::qWait(4800);
+    stop = true;
+    sender.join();
+    QTest::qWait(1500); // the reader is back on the last pseudo-terminal
+    m_dlg->OnStop();
+
+    QCOMPARE(counts.hangUps, 2);
+    QCOMPARE(qsizetype(counts.frames), sent.size());
+    QVERIFY(sent.size() > 250);
+    QCOMPARE(Temperatures(ReadDataFiles(Records())), sent);
+}
+
+void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
+{
+    const QString link = m_dir->filePath(QStringLiteral("usb-Instrument-if00"));
+    QString error;
+    QVERIFY2(m_sim->SetLink(link, &error), qPrintable(error));
+    WriteSettings(link, 300);
+    MakeDialog();
+    m_dlg->OnShowChart();
+    m_dlg->accept();
+    auto *temperature = TemplateControl<QLineEdit>(m_dlg.get(), kTemperature);
+    const QColor usual = temperature->palette().color(QPalette::Text);
+    QVERIFY(m_sim->Write("zz#12")); // noise and a broken frame: five bytes that are no frame
+    Send(3, 900.0);
+    QTRY_VERIFY(temperature->toolTip().contains(QStringLiteral("Байтов вне кадров за сеанс: 5")));
+    QVERIFY(!temperature->toolTip().contains(QStringLiteral("нет")));
+    QCOMPARE(LineMarkPixels(m_dlg->m_wndChart), 0);
+
+    // Silence: marked once three seconds have passed, in the box and on the chart.
+    QElapsedTimer silence;
+    silence.start();
+    QTRY_VERIFY_WITH_TIMEOUT(temperature->toolTip().startsWith(QStringLiteral("нет данных 3 с")), 4000);
+    QVERIFY(silence.elapsed() >= 2800);
+    QCOMPARE(temperature->palette().color(QPalette::Text), QColor(220, 0, 0));
+    QVERIFY(LineMarkPixels(m_dlg->m_wndChart) > 0);
+    QCOMPARE(temperature->text().toDouble(), WireValue(900.2)); // the last value stays
+
+    // The next frame takes the marks away.
+    Send(1, 950.0);
+    QTRY_COMPARE_WITH_TIMEOUT(temperature->palette().color(QPalette::Text), usual, 1000);
+    QCOMPARE(LineMarkPixels(m_dlg->m_wndChart), 0);
+
+    // The device goes: said so at once; Stop ends the waiting for it.
+    m_sim->HangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(temperature->toolTip().startsWith(QStringLiteral("нет связи с прибором")), 1000);
+    QVERIFY(LineMarkPixels(m_dlg->m_wndChart) > 0);
+    QElapsedTimer stopping;
+    stopping.start();
+    m_dlg->OnStop();
+    QVERIFY2(stopping.elapsed() < 1000, qPrintable(QString::number(stopping.elapsed())));
+    QVERIFY(!m_dlg->IsRunning());
+    QCOMPARE(ReadDataFiles(Records()).size(), 4);
+    QTRY_COMPARE(temperature->palette().color(QPalette::Text), usual);
 }
 
 QTEST_MAIN(TestThermoDlg)
