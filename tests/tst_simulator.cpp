@@ -1,8 +1,16 @@
 #include "framedecoder.h"
 #include "instrumentsimulator.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QThread>
+
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class TestSimulator : public QObject
 {
@@ -14,6 +22,7 @@ private slots:
     void profiles_data();
     void profiles();
     void valuesFromAFile();
+    void countIsExactWhenStoppedMidWrite();
 };
 
 void TestSimulator::encodesWhatTheDecoderReads_data()
@@ -88,6 +97,52 @@ void TestSimulator::valuesFromAFile()
     QVERIFY2(TemperatureProfile::Parse(QStringLiteral("file:") + file.fileName(), &profile, &error), qPrintable(error));
     const QList<double> got {profile.At(0, 0), profile.At(1, 0), profile.At(2, 0), profile.At(3, 0)};
     QCOMPARE(got, (QList<double> {20.5, -3.0, 1200.0, 20.5}));
+}
+
+void TestSimulator::countIsExactWhenStoppedMidWrite()
+{
+    InstrumentSimulator simulator;
+    QString error;
+    QVERIFY2(simulator.OpenPseudoTerminal(&error), qPrintable(error));
+    const int listener = ::open(QFile::encodeName(simulator.DevicePath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(listener >= 0);
+    SimulatorOptions options;
+    options.framesPerSecond = 0; // large writes, as fast as the line takes them
+    std::atomic_bool stop {false};
+    SimulatorCounts counts;
+    std::thread sender([&] { counts = simulator.Run(options, stop); });
+
+    // A slow listener keeps the sender part-way through a write when the stop comes.
+    QByteArray received;
+    char chunk[512];
+    const auto readSome = [&] {
+        const ssize_t got = ::read(listener, chunk, sizeof chunk);
+        if (got > 0)
+            received.append(chunk, got);
+        return got;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 300) {
+        readSome();
+        QThread::usleep(200);
+    }
+    stop = true;
+    sender.join();
+    for (int idle = 0; idle < 20; ++idle) {
+        if (readSome() > 0)
+            idle = 0;
+        else
+            QThread::msleep(5);
+    }
+    ::close(listener);
+
+    FrameDecoder decoder([] { return SYSTEMTIME {}; });
+    long long frames = 0;
+    for (const char byte : received)
+        frames += decoder.Feed(static_cast<unsigned char>(byte));
+    QVERIFY(frames > 1000);
+    QCOMPARE(counts.frames, frames);
 }
 
 QTEST_APPLESS_MAIN(TestSimulator)
