@@ -5,6 +5,7 @@
 #include "commentfile.h"
 #include "configfile.h"
 #include "dialogtemplate.h"
+#include "exportcommand.h"
 #include "folderdlg.h"
 #include "integertext.h"
 #include "journalrecovery.h"
@@ -475,11 +476,23 @@ void CThermoDlg::OnAbout()
     m_messages.Exec(about);
 }
 
+void CThermoDlg::FillContextMenu(QMenu &menu)
+{
+    menu.addAction(QStringLiteral("&About Calorivista..."), this, &CThermoDlg::OnAbout);
+    menu.addAction(QStringLiteral("Экспорт в CSV..."), this, &CThermoDlg::OnExportCsv);
+}
+
 void CThermoDlg::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("&About Calorivista..."), this, &CThermoDlg::OnAbout);
+    FillContextMenu(menu);
     menu.exec(event->globalPos());
+}
+
+void CThermoDlg::OnExportCsv()
+{
+    const QString folder = m_bFolderStarted ? m_recorder.Folder() : TemplateControl<QLineEdit>(this, kFolderEdit)->text();
+    ExportFolderToCsv(m_messages, this, folder);
 }
 
 void CThermoDlg::OnDisplayTick()

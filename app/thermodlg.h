@@ -13,6 +13,7 @@
 #include <QTimer>
 
 class MessageSeam;
+class QMenu;
 
 // The main dialog: the whole program. It owns the settings dialog, the
 // acquisition object with the store, and the timers; its buttons start and
@@ -55,6 +56,8 @@ public slots:
     void OnShowChart();
     void OnChooseFolder();
     void OnAbout();
+    // Exports the record folder (the run's, or the one in the box) to a CSV.
+    void OnExportCsv();
     // The system ends the session or tells the program to quit: a run still
     // going is stopped and saved as Close does.
     void OnSystemQuit();
@@ -74,6 +77,10 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+
+public:
+    // The entries of the dialog's context menu.
+    void FillContextMenu(QMenu &menu);
 
 private:
     void OnInitDialog();

@@ -15,6 +15,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMenu>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -129,6 +131,7 @@ private slots:
     void floodIsSavedWholeAndItsMemoryGivenBack();
     void runThroughTwoHangUpsKeepsEveryFrame();
     void silentOrGoneLineIsMarkedAndStopEndsTheWait();
+    void exportFromTheMenuWritesTheRunAsCsv();
 
 private:
     void WriteSettings(const QString &device, int interval = 1, const QString &folder = QString());
@@ -1150,6 +1153,43 @@ void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
     QVERIFY(!m_dlg->IsRunning());
     QCOMPARE(ReadDataFiles(Records()).size(), 4);
     QTRY_COMPARE(temperature->palette().color(QPalette::Text), usual);
+}
+
+void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    QMenu menu;
+    m_dlg->FillContextMenu(menu);
+    QStringList entries;
+    for (const QAction *action : menu.actions())
+        entries << action->text();
+    QCOMPARE(entries, QStringList({QStringLiteral("&About Calorivista..."), QStringLiteral("Экспорт в CSV...")}));
+
+    m_dlg->accept();
+    Send(5, 700.0);
+    QTest::qWait(200);
+    m_dlg->OnStop();
+    const QString target = m_dir->filePath(QStringLiteral("run.csv"));
+    m_messages->prompt = [&](QDialog &prompt) {
+        auto &chooser = static_cast<QFileDialog &>(prompt);
+        chooser.selectFile(target);
+        return int(QDialog::Accepted);
+    };
+    QList<QAction *> actions = menu.actions();
+    actions.last()->trigger();
+
+    QCOMPARE(m_messages->shown.size(), 1);
+    QCOMPARE(m_messages->shown[0].icon, QMessageBox::Information);
+    QVERIFY(m_messages->shown[0].text.startsWith(QStringLiteral("Показаний: 5 из 1 файлов данных")));
+    QFile csv(target);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.size(), 7);
+    QList<double> exported;
+    for (int i = 1; i <= 5; ++i)
+        exported << lines[i].split(',').at(2).toDouble();
+    QCOMPARE(exported, Sent(5, 700.0));
 }
 
 QTEST_MAIN(TestThermoDlg)

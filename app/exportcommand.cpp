@@ -1,0 +1,82 @@
+#include "exportcommand.h"
+
+#include "exportjob.h"
+#include "messageseam.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QProgressDialog>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Экспорт в CSV");
+
+} // namespace
+
+void ExportFolderToCsv(MessageSeam &messages, QWidget *owner, const QString &folder)
+{
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        messages.Show(ErrorMessage(QStringLiteral("Папка для экспорта не найдена: ") + QDir::toNativeSeparators(folder),
+                                   kCaption));
+        return;
+    }
+    QFileDialog chooser(owner, kCaption, QDir(folder).filePath(QDir(folder).dirName() + QStringLiteral(".csv")),
+                        QStringLiteral("CSV (*.csv)"));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    chooser.setDefaultSuffix(QStringLiteral("csv"));
+    if (messages.Exec(chooser) != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+        return;
+    const QString target = chooser.selectedFiles().constFirst();
+
+    QFile csv(target);
+    if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        messages.Show(ErrorMessage(QStringLiteral("Не удалось создать файл %1: %2")
+                                       .arg(QDir::toNativeSeparators(target), csv.errorString()),
+                                   kCaption));
+        return;
+    }
+    QProgressDialog progress(QStringLiteral("Экспорт показаний…"), QStringLiteral("Отмена"), 0, 100, owner);
+    progress.setWindowTitle(kCaption);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500); // only a large folder shows it
+    ExportRequest request;
+    request.folder = folder;
+    request.csv = &csv;
+    const ExportResult result = ExportRecordFolder(request, [&progress](int done, int total) {
+        progress.setMaximum(total);
+        progress.setValue(done);
+        QApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    csv.close();
+
+    if (result.cancelled) {
+        QFile::remove(target); // half an export is no export
+        return;
+    }
+    if (!result.error.isEmpty()) {
+        messages.Show(ErrorMessage(QStringLiteral("Экспорт не удался: ") + result.error, kCaption));
+        return;
+    }
+    QString text = QStringLiteral("Показаний: %1 из %2 файлов данных\nв файле %3")
+                       .arg(result.rows)
+                       .arg(result.dataFiles)
+                       .arg(QDir::toNativeSeparators(target));
+    if (!result.Skipped()) {
+        messages.Show(InformationMessage(text, kCaption));
+        return;
+    }
+    text += QStringLiteral("\n\nПропущено как повреждённое:");
+    for (qsizetype i = 0; i < result.problems.size() && i < 10; ++i) {
+        const ExportProblem &problem = result.problems[i];
+        text += QStringLiteral("\n%1%2: %3")
+                    .arg(problem.file,
+                         problem.line > 0 ? QStringLiteral(", строка %1").arg(problem.line) : QString(), problem.what);
+    }
+    if (result.problems.size() > 10)
+        text += QStringLiteral("\n… и ещё %1").arg(result.problems.size() - 10);
+    messages.Show(WarningMessage(text, kCaption));
+}

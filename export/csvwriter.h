@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+class LocalTimeLine;
+class QIODevice;
+struct FolderReading;
+
+// Writes readings as RFC 4180 CSV (comma-separated, CR LF line ends) with the
+// header row "time,elapsed_s,temperature_c,file": the local time in ISO 8601
+// with its UTC offset and milliseconds, the seconds since the first reading
+// written, the temperature as the data file has it, and the data file's name.
+class CsvWriter
+{
+public:
+    CsvWriter(QIODevice &out, LocalTimeLine &timeLine);
+
+    bool Header();
+    bool Row(const FolderReading &reading);
+    // Writes what is still buffered; false when any write failed.
+    bool Finish();
+    qint64 Rows() const { return m_nRows; }
+
+private:
+    bool Flush();
+
+    QIODevice &m_out;
+    LocalTimeLine &m_timeLine;
+    QByteArray m_buffer;
+    qint64 m_nFirstMs = 0;
+    qint64 m_nRows = 0;
+    bool m_bFailed = false;
+};
+
+// "2026-12-09T15:57:00.250+01:00" for an instant and the zone's offset then;
+// writes at `out` (room for 29 bytes) and returns the end.
+char *WriteIsoTime(char *out, qint64 utcMs, int offsetSeconds);

@@ -1,0 +1,130 @@
+// calorivista-export: one CSV (and a picture) from a record folder.
+#include "exportjob.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+std::optional<qint64> ParseTime(const QString &text, bool *ok)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    *ok = time.isValid();
+    return time.toMSecsSinceEpoch(); // without an offset: local time
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Drawing text needs a platform; no display is needed for it.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("calorivista-export"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CALORIVISTA_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Joins the numbered data files of a Calorivista record folder into one CSV\n"
+        "(time,elapsed_s,temperature_c,file) and, with --png, draws the whole run.\n"
+        "Exit status: 0 all read, 1 something damaged was skipped, 2 nothing exported."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The record folder."));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Write the CSV here instead of to standard output."),
+                                    QStringLiteral("FILE.csv"));
+    const QCommandLineOption png(QStringLiteral("png"), QStringLiteral("Also draw the whole run into this picture."),
+                                 QStringLiteral("FILE.png"));
+    const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("The picture's size (default 1600x900)."),
+                                  QStringLiteral("WxH"), QStringLiteral("1600x900"));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("Leave out readings before this time (ISO 8601, local unless it "
+                                                 "has an offset)."),
+                                  QStringLiteral("T"));
+    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Leave out readings after this time."),
+                                QStringLiteral("T"));
+    parser.addOptions({output, png, size, from, to});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    const QStringList folders = parser.positionalArguments();
+    if (folders.size() != 1) {
+        err << "calorivista-export: give one record folder (see --help)\n";
+        return 2;
+    }
+    ExportRequest request;
+    request.folder = folders.first();
+    request.pngPath = parser.value(png);
+    bool ok = true;
+    const QStringList wh = parser.value(size).split(QLatin1Char('x'));
+    request.pngSize = QSize(wh.value(0).toInt(), wh.value(1).toInt());
+    if (request.pngSize.width() < 200 || request.pngSize.height() < 150 || request.pngSize.width() > 20000
+        || request.pngSize.height() > 20000) {
+        err << "calorivista-export: --size wants WxH, from 200x150 to 20000x20000\n";
+        return 2;
+    }
+    request.fromMs = ParseTime(parser.value(from), &ok);
+    request.toMs = ParseTime(parser.value(to), &ok);
+    if (!ok) {
+        err << "calorivista-export: --from and --to want ISO 8601 times, such as 2026-12-09T14:30:00\n";
+        return 2;
+    }
+
+    QFile csv;
+    const bool toFile = parser.isSet(output);
+    if (toFile) {
+        csv.setFileName(parser.value(output));
+        if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            err << "calorivista-export: " << csv.fileName() << ": " << csv.errorString() << '\n';
+            return 2;
+        }
+    } else if (!csv.open(stdout, QIODevice::WriteOnly)) {
+        err << "calorivista-export: cannot write to standard output\n";
+        return 2;
+    }
+    request.csv = &csv;
+
+    // A progress line for folders of many files, where an export takes a while.
+    int shownPercent = -1;
+    const auto progress = [&](int done, int total) {
+        if (total < 100)
+            return true;
+        const int percent = static_cast<int>(qint64(done) * 100 / total);
+        if (percent != shownPercent) {
+            shownPercent = percent;
+            err << "\rexporting: " << percent << " % (" << done << " of " << total << " files read)" << Qt::flush;
+            if (done == total)
+                err << '\n';
+        }
+        return true;
+    };
+    const ExportResult result = ExportRecordFolder(request, progress);
+    csv.close();
+
+    if (!result.comment.isEmpty())
+        err << "comment: " << result.comment.trimmed() << '\n';
+    for (const QString &other : result.otherFiles)
+        err << "skipped " << QDir::toNativeSeparators(QDir(request.folder).filePath(other)) << ": not a data file\n";
+    for (const ExportProblem &problem : result.problems) {
+        err << QDir::toNativeSeparators(QDir(request.folder).filePath(problem.file));
+        if (problem.line > 0)
+            err << ", line " << problem.line;
+        err << ": " << problem.what << '\n';
+    }
+    if (!result.error.isEmpty()) {
+        err << "calorivista-export: " << result.error << '\n';
+        return 2;
+    }
+    err << result.rows << " readings from " << result.dataFiles << " data files\n";
+    return result.Skipped() ? 1 : 0;
+}

@@ -1,0 +1,80 @@
+#include "exportjob.h"
+
+#include "csvwriter.h"
+#include "localtimeline.h"
+#include "runpicture.h"
+
+#include <QImageWriter>
+
+ExportResult ExportRecordFolder(const ExportRequest &request, const std::function<bool(int, int)> &progress)
+{
+    ExportResult result;
+    RecordFolder folder(request.folder);
+    if (!folder.List(&result.error))
+        return result;
+    result.dataFiles = static_cast<int>(folder.DataFiles().size());
+    result.otherFiles = folder.OtherFiles();
+    result.comment = folder.Comment();
+
+    const bool picture = !request.pngPath.isEmpty();
+    const int passes = picture ? 2 : 1;
+    const auto passProgress = [&](int pass) {
+        return [&, pass](int done, int total) { return !progress || progress(pass * total + done, passes * total); };
+    };
+    const auto wanted = [&](qint64 utcMs) {
+        return (!request.fromMs || utcMs >= *request.fromMs) && (!request.toMs || utcMs <= *request.toMs);
+    };
+
+    LocalTimeLine timeLine;
+    CsvWriter csv(*request.csv, timeLine);
+    RunPicture run(request.pngSize);
+    csv.Header();
+    bool written = true;
+    const bool finished = folder.Read(
+        timeLine,
+        [&](const FolderReading &reading) {
+            if (!wanted(reading.utcMs))
+                return;
+            written &= csv.Row(reading);
+            if (picture)
+                run.Measure(reading.utcMs, reading.celsius);
+        },
+        passProgress(0));
+    written &= csv.Finish();
+    result.rows = csv.Rows();
+    result.problems = folder.Problems();
+    if (!finished) {
+        result.cancelled = true;
+        return result;
+    }
+    if (!written) {
+        result.error = QStringLiteral("the CSV could not be written: ") + request.csv->errorString();
+        return result;
+    }
+    if (!picture)
+        return result;
+    if (run.IsEmpty()) {
+        result.error = QStringLiteral("no readings to draw");
+        return result;
+    }
+
+    // The second pass draws; its problems were noted by the first.
+    run.StartDrawing();
+    RecordFolder again(request.folder);
+    again.List(&result.error);
+    LocalTimeLine drawLine;
+    if (!again.Read(
+            drawLine,
+            [&](const FolderReading &reading) {
+                if (wanted(reading.utcMs))
+                    run.Draw(reading.utcMs, reading.celsius);
+            },
+            passProgress(1))) {
+        result.cancelled = true;
+        return result;
+    }
+    QImageWriter writer(request.pngPath, "png");
+    if (!writer.write(run.Finish(drawLine)))
+        result.error = QStringLiteral("%1: %2").arg(request.pngPath, writer.errorString());
+    return result;
+}

@@ -1,0 +1,167 @@
+#include "recordfolder.h"
+
+#include "localtimeline.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// "d.m.yyyy h:m:s": six numbers; false for anything else.
+bool ParseHeader(QByteArrayView line, int fields[6])
+{
+    static constexpr char kSeparators[] = {'.', '.', ' ', ':', ':', '\0'};
+    const char *at = line.data();
+    const char *const end = line.data() + line.size();
+    for (int i = 0; i < 6; ++i) {
+        const auto [next, error] = std::from_chars(at, end, fields[i]);
+        if (error != std::errc() || next == at)
+            return false;
+        at = next;
+        if (i < 5) {
+            if (at == end || *at != kSeparators[i])
+                return false;
+            ++at;
+        }
+    }
+    return at == end && fields[1] >= 1 && fields[1] <= 12 && fields[0] >= 1 && fields[0] <= 31 && fields[3] < 24
+        && fields[4] < 60 && fields[5] < 60;
+}
+
+QByteArrayView WithoutLineEnd(QByteArrayView line)
+{
+    while (!line.isEmpty() && (line.back() == '\r' || line.back() == '\n'))
+        line.chop(1);
+    return line;
+}
+
+} // namespace
+
+RecordFolder::RecordFolder(QString folder)
+    : m_strFolder(std::move(folder))
+    , m_nLastMs(std::numeric_limits<qint64>::min())
+{
+}
+
+bool RecordFolder::List(QString *error)
+{
+    const QDir dir(m_strFolder);
+    if (!dir.exists() || !dir.isReadable()) {
+        *error = QStringLiteral("%1: not a folder that can be read").arg(QDir::toNativeSeparators(m_strFolder));
+        return false;
+    }
+    static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString &name : names) {
+        if (numbered.match(name).hasMatch())
+            m_dataFiles << name; // four digits sort by name in number order
+        else if (name != QStringLiteral("dirinfo"))
+            m_otherFiles << name;
+    }
+    return true;
+}
+
+QString RecordFolder::Comment() const
+{
+    QFile file(QDir(m_strFolder).filePath(QStringLiteral("dirinfo")));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray bytes = file.readAll();
+    bytes.replace("\r\r\n", "\n"); // how the program writes a line break
+    return QString::fromLocal8Bit(bytes);
+}
+
+bool RecordFolder::Read(LocalTimeLine &timeLine, const std::function<void(const FolderReading &)> &reading,
+                        const std::function<bool(int, int)> &progress)
+{
+    const int total = static_cast<int>(m_dataFiles.size());
+    for (int i = 0; i < total; ++i) {
+        ReadFile(m_dataFiles[i], m_dataFiles[i].toInt(), timeLine, reading);
+        if (progress && !progress(i + 1, total))
+            return false;
+    }
+    return true;
+}
+
+void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &timeLine,
+                            const std::function<void(const FolderReading &)> &reading)
+{
+    QFile file(QDir(m_strFolder).filePath(name));
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_problems.append({name, 0, QStringLiteral("cannot be opened: ") + file.errorString()});
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    if (bytes.isEmpty())
+        return; // an interval without readings
+    qsizetype at = bytes.indexOf('\n');
+    const QByteArrayView header = WithoutLineEnd(QByteArrayView(bytes).first(at < 0 ? bytes.size() : at + 1));
+    int fields[6];
+    if (!ParseHeader(header, fields)) {
+        m_problems.append({name, 1, QStringLiteral("no start time (\"d.m.yyyy h:m:s\"): the file is left out")});
+        return;
+    }
+    if (at < 0)
+        return;
+    ++at;
+
+    // The first reading decides which of two equal local times the header is.
+    qint64 start = 0;
+    bool started = false;
+    qint64 correctionMs = 0;
+    qint64 previousMs = 0;
+    FolderReading out {};
+    out.file = number;
+    for (int line = 2; at < bytes.size(); ++line) {
+        qsizetype end = bytes.indexOf('\n', at);
+        if (end < 0)
+            end = bytes.size() - 1;
+        const QByteArrayView text = WithoutLineEnd(QByteArrayView(bytes.constData() + at, end - at + 1));
+        at = end + 1;
+        const qsizetype space = text.indexOf(' ');
+        double offset = 0;
+        double celsius = 0;
+        const char *const textEnd = text.data() + text.size();
+        bool valid = space > 0;
+        if (valid) {
+            const auto [afterOffset, offsetError] = std::from_chars(text.data(), text.data() + space, offset);
+            const auto [afterValue, valueError] = std::from_chars(text.data() + space + 1, textEnd, celsius);
+            valid = offsetError == std::errc() && afterOffset == text.data() + space && valueError == std::errc()
+                && afterValue == textEnd && std::isfinite(offset) && std::isfinite(celsius);
+        }
+        if (!valid) {
+            if (!text.isEmpty() || at < bytes.size())
+                m_problems.append({name, line, QStringLiteral("not a reading: \"%1\"").arg(QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 60))))});
+            continue;
+        }
+        const qint64 offsetMs = std::llround(offset * 1000.0);
+        if (!started) {
+            start = timeLine.InstantOf(fields[2], fields[1], fields[0], fields[3], fields[4], fields[5],
+                                       m_nLastMs == std::numeric_limits<qint64>::min() ? m_nLastMs : m_nLastMs - offsetMs);
+            started = true;
+        }
+        qint64 utcMs = start + offsetMs + correctionMs;
+        if (utcMs < previousMs) {
+            // Offsets that fall back by the daylight-saving shift were reckoned
+            // from the repeated hour's local times as if they were the first
+            // pass: they go on from where they were.
+            const qint64 shiftMs = qint64(std::abs(timeLine.ShiftNear(utcMs) - timeLine.OffsetAt(utcMs))) * 1000;
+            const qint64 drop = previousMs - utcMs;
+            if (shiftMs > 0 && std::abs(drop - shiftMs) < shiftMs / 2) {
+                correctionMs += shiftMs;
+                utcMs += shiftMs;
+            }
+        }
+        previousMs = utcMs;
+        out.utcMs = utcMs;
+        out.celsius = celsius;
+        out.temperature = text.sliced(space + 1);
+        reading(out);
+        m_nLastMs = std::max(m_nLastMs, utcMs);
+    }
+}

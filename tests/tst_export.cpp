@@ -1,0 +1,133 @@
+// calorivista-export on a record folder that the program's own writer made,
+// across the hour that repeats when daylight saving ends.
+#include "datarecorder.h"
+#include "messageseam.h"
+#include "samplelist.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+#include <ctime>
+
+namespace {
+
+// 2026-10-25 in Berlin: at 01:00 UTC the clocks go from 03:00 CEST back to 02:00 CET.
+const qint64 kFirstUtcMs = QDateTime(QDate(2026, 10, 25), QTime(0, 10), Qt::UTC).toMSecsSinceEpoch();
+constexpr int kReadings = 300; // every 20 s: 00:10 to 01:50 UTC, 02:10 CEST to 02:50 CET
+constexpr qint64 kStepMs = 20000;
+
+// The local clock's reading of an instant, as the reader thread stamps it.
+SYSTEMTIME LocalStamp(qint64 utcMs)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).toTimeZone(QTimeZone("Europe/Berlin"));
+    SYSTEMTIME st {};
+    st.wYear = static_cast<std::uint16_t>(local.date().year());
+    st.wMonth = static_cast<std::uint16_t>(local.date().month());
+    st.wDay = static_cast<std::uint16_t>(local.date().day());
+    st.wHour = static_cast<std::uint16_t>(local.time().hour());
+    st.wMinute = static_cast<std::uint16_t>(local.time().minute());
+    st.wSecond = static_cast<std::uint16_t>(local.time().second());
+    st.wMilliseconds = static_cast<std::uint16_t>(local.time().msec());
+    return st;
+}
+
+QString Temperature(int i)
+{
+    return QString::number(1000 + i * 0.5, 'g', 6);
+}
+
+} // namespace
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void folderAcrossTheRepeatedHour();
+};
+
+void TestExport::initTestCase()
+{
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+}
+
+void TestExport::folderAcrossTheRepeatedHour()
+{
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(records));
+
+    // Four saves as a run would make them, all in the repeated hour: the
+    // second goes on past the change, the third starts at a local time that
+    // the clock showed an hour earlier too.
+    MessageSeam prompts;
+    DataRecorder recorder(prompts);
+    recorder.SetFolder(records);
+    SampleList store;
+    const TempSample *mark = nullptr;
+    const QList<int> savesAfter {60, 180, 270, kReadings};
+    int next = 0;
+    for (const int end : savesAfter) {
+        SYSTEMTIME reference = LocalStamp(kFirstUtcMs + next * kStepMs);
+        reference.wMilliseconds = 0;
+        recorder.SetReferenceTime(reference);
+        for (; next < end; ++next)
+            store.Append({LocalStamp(kFirstUtcMs + next * kStepMs + 250), Temperature(next).toDouble()});
+        QVERIFY(recorder.WriteData(*recorder.TakeFileName(), store, mark));
+    }
+    // A damaged line, a stray file and the comment.
+    QFile damaged(QDir(records).filePath(QStringLiteral("0001")));
+    QVERIFY(damaged.open(QIODevice::Append));
+    damaged.write("61.2 10\xff" "0\r\n");
+    damaged.close();
+    QFile stray(QDir(records).filePath(QStringLiteral("notes.txt")));
+    QVERIFY(stray.open(QIODevice::WriteOnly));
+    stray.close();
+    QFile comment(QDir(records).filePath(QStringLiteral("dirinfo")));
+    QVERIFY(comment.open(QIODevice::WriteOnly));
+    comment.write("Obrazec 7");
+    comment.close();
+
+    QProcess exporter;
+    exporter.start(QStringLiteral(CALORIVISTA_EXPORT),
+                   {records, QStringLiteral("-o"), dir.filePath(QStringLiteral("run.csv")), QStringLiteral("--png"),
+                    dir.filePath(QStringLiteral("run.png")), QStringLiteral("--size"), QStringLiteral("800x500")});
+    QVERIFY(exporter.waitForFinished(30000));
+    const QString errors = QString::fromUtf8(exporter.readAllStandardError());
+    QCOMPARE(exporter.exitCode(), 1); // something damaged was skipped
+    QVERIFY2(errors.contains(QStringLiteral("0001, line 122")), qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("notes.txt: not a data file")), qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("comment: Obrazec 7")), qPrintable(errors));
+
+    QFile csv(dir.filePath(QStringLiteral("run.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.first(), QByteArray("time,elapsed_s,temperature_c,file\r"));
+    QCOMPARE(lines.size(), kReadings + 2); // the header, the readings, the end
+    for (int i = 0; i < kReadings; ++i) {
+        const QList<QByteArray> fields = lines[i + 1].trimmed().split(',');
+        QCOMPARE(fields.size(), 4);
+        // Every reading at its own instant, whatever the clock showed.
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid(), fields[0].constData());
+        QCOMPARE(time.toMSecsSinceEpoch(), kFirstUtcMs + i * kStepMs + 250);
+        const bool summer = kFirstUtcMs + i * kStepMs < QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        QVERIFY2(fields[0].endsWith(summer ? "+02:00" : "+01:00"), fields[0].constData());
+        QCOMPARE(fields[1], QByteArray::number(i * 20) + ".000");
+        QCOMPARE(QString::fromLatin1(fields[2]), Temperature(i));
+        QCOMPARE(fields[3].toInt(), int(std::upper_bound(savesAfter.begin(), savesAfter.end(), i) - savesAfter.begin()));
+    }
+    const QImage picture(dir.filePath(QStringLiteral("run.png")));
+    QCOMPARE(picture.size(), QSize(800, 500));
+}
+
+QTEST_GUILESS_MAIN(TestExport)
+#include "tst_export.moc"
