@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Checks what installing gives (run after run-tests.sh, which builds build/):
+# the desktop entry passes desktop-file-validate, `cmake --install` into a
+# temporary DESTDIR puts every file where it belongs, and `cpack -G DEB` makes
+# a package whose dependencies name Qt. With CI set (a throw-away machine) the
+# package is also installed with apt, its commands run, and it is removed.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/tools/install-packages.sh" desktop-file-utils dpkg-dev
+
+desktop-file-validate "$root/res/calorivista.desktop"
+
+stage=$(mktemp -d /tmp/calorivista-install.XXXXXX)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR="$stage" cmake --install "$root/build" --prefix /usr >/dev/null
+expected=(
+    usr/bin/calorivista
+    usr/bin/calorivista-sim
+    usr/bin/calorivista-export
+    usr/share/applications/calorivista.desktop
+    usr/share/icons/hicolor/16x16/apps/calorivista.png
+    usr/share/icons/hicolor/32x32/apps/calorivista.png
+    usr/share/doc/calorivista/README.md
+)
+for file in "${expected[@]}"; do
+    [ -f "$stage/$file" ] || { echo "check-install: $file was not installed" >&2; exit 1; }
+done
+for program in calorivista calorivista-sim calorivista-export; do
+    [ -x "$stage/usr/bin/$program" ] || { echo "check-install: $program is not executable" >&2; exit 1; }
+done
+desktop-file-validate "$stage/usr/share/applications/calorivista.desktop"
+"$stage/usr/bin/calorivista-export" --version >/dev/null
+echo "check-install: ${#expected[@]} files installed as expected"
+
+(cd "$root/build" && rm -f calorivista_*.deb && cpack -G DEB >/dev/null)
+package=$(ls "$root"/build/calorivista_*.deb)
+dpkg-deb -f "$package" Depends | grep -q libqt6widgets6 || { echo "check-install: the package does not depend on Qt" >&2; exit 1; }
+echo "check-install: $(basename "$package") made"
+
+if [ "${CI:-}" = "true" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "$package" >/dev/null
+    /usr/bin/calorivista-export --version >/dev/null
+    QT_QPA_PLATFORM=offscreen /usr/bin/calorivista-sim --help >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y calorivista >/dev/null
+    echo "check-install: the package installs with apt and its commands run"
+fi
