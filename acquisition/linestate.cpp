@@ -12,6 +12,7 @@ LineStatus LineStatus::Of(const LineState &state, qint64 nowMs)
 {
     LineStatus status;
     status.nonFrameBytes = state.nonFrameBytes;
+    status.hasRun = state.runStartMs != 0;
     if (!state.reading)
         return status;
     const qint64 since = state.lastFrameMs >= 0 ? state.lastFrameMs : state.runStartMs;
@@ -39,6 +40,8 @@ QString LineStatus::Mark() const
 
 QString LineStatus::Details() const
 {
+    if (!hasRun)
+        return QString();
     QString text = Mark();
     if (!text.isEmpty())
         text += QLatin1Char('\n');

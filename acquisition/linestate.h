@@ -27,13 +27,15 @@ struct LineStatus
     Kind kind = Kind::Live;
     qint64 silentSeconds = 0; // whole seconds since the last frame (or the run's start)
     qint64 nonFrameBytes = 0;
+    bool hasRun = false; // a run has read the line since the program started
 
     static LineStatus Of(const LineState &state, qint64 nowMs);
 
     bool IsLive() const { return kind == Kind::Live; }
     // "нет данных N с", "нет связи с прибором", or empty while the line is live.
     QString Mark() const;
-    // For a tooltip: the mark (if any) and the run's count of bytes that were no frame.
+    // For a tooltip: the mark (if any) and the run's count of bytes that were
+    // no frame; empty before the first run.
     QString Details() const;
 
     bool operator==(const LineStatus &) const = default;

@@ -41,8 +41,8 @@ ReaderThread::ReaderThread(QString device, int baudRate, SampleList &store, Line
     , m_nBaudRate(baudRate)
     , m_store(store)
     , m_line(line)
-    , m_history(history)
     , m_mutex(mutex)
+    , m_history(history)
     , m_bStop(stop)
     , m_beginDecision(m_begin.get_future())
 {
