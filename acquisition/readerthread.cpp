@@ -53,6 +53,8 @@ ReaderThread::~ReaderThread()
     if (!m_bBeginDecided)
         m_begin.set_value(false);
     wait();
+    // What the thread wrote (its futures among it) is ours to destroy now.
+    m_bFinished.load(std::memory_order_acquire);
 }
 
 PortOpenResult ReaderThread::Open()
@@ -72,6 +74,13 @@ void ReaderThread::BeginReading()
 
 void ReaderThread::run()
 {
+    // QThread::wait() orders the thread's end before the waiter by locks that
+    // a race detector cannot see; this flag, set last, says it plainly.
+    struct Finished
+    {
+        std::atomic_bool &flag;
+        ~Finished() { flag.store(true, std::memory_order_release); }
+    } finished {m_bFinished};
     QSerialPort port(m_strDevice);
     const PortOpenResult result = OpenAndSetUp(port, true);
     m_opened.set_value(result);

@@ -77,6 +77,7 @@ private:
     std::future<bool> m_beginDecision;
     bool m_bBeginDecided = false;
 
+    std::atomic_bool m_bFinished {false}; // the last thing the thread sets
     LineState m_seen; // the line as this thread sees it, published at hand-overs
     bool m_bSeenChanged = false;
 };
