@@ -161,13 +161,19 @@ void TestComReader::eachReadingStampedAtItsOwnHash()
 
     const QList<TempSample> readings = Readings(*m_reader);
     QCOMPARE(readings.size(), 15);
+    // Frames 40 ms apart get stamps of their own; only a machine so busy that
+    // the reader wakes once for two of them lets those share their arrival.
+    int shared = 0;
     for (int i = 0; i < readings.size(); ++i) {
         const qint64 stamp = MsOf(readings[i].time);
         QVERIFY2(stamp >= sentAt[i], qPrintable(QStringLiteral("frame %1 stamped before it was sent").arg(i)));
         QVERIFY2(stamp < sentAt[i] + 1000, qPrintable(QStringLiteral("frame %1 stamped long after").arg(i)));
-        if (i > 0)
-            QVERIFY2(stamp > MsOf(readings[i - 1].time), "two frames share a stamp");
+        if (i > 0) {
+            QVERIFY2(stamp >= MsOf(readings[i - 1].time), "stamps run backwards");
+            shared += stamp == MsOf(readings[i - 1].time);
+        }
     }
+    QVERIFY2(shared <= 2, qPrintable(QStringLiteral("%1 frames share a stamp with the one before").arg(shared)));
 }
 
 void TestComReader::frameSplitByLongPausesKeepsItsStamp()
