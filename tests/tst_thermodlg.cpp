@@ -1048,7 +1048,7 @@ void TestThermoDlg::floodIsSavedWholeAndItsMemoryGivenBack()
     qInfo("resident: %lld MB before the run, %lld MB with its readings, %lld MB after Stop", before >> 20,
           during >> 20, after >> 20);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    QSKIP("a sanitizer's allocator holds freed memory back by design");
+    QSKIP("a sanitizer's allocator holds freed memory back on purpose");
 #endif
     QVERIFY(during - before > 40 << 20);
     QVERIFY2(after - before < 12 << 20, "the flood's memory stayed with the program");
@@ -1124,13 +1124,13 @@ void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
     const QColor usual = temperature->palette().color(QPalette::Text);
     QVERIFY(m_sim->Write("zz#12")); // noise and a broken frame: five bytes that are no frame
     Send(3, 900.0);
+    QElapsedTimer silence; // from the last frame on
+    silence.start();
     QTRY_VERIFY(temperature->toolTip().contains(QStringLiteral("Байтов вне кадров за сеанс: 5")));
     QVERIFY(!temperature->toolTip().contains(QStringLiteral("нет")));
     QCOMPARE(LineMarkPixels(m_dlg->m_wndChart), 0);
 
     // Silence: marked once three seconds have passed, in the box and on the chart.
-    QElapsedTimer silence;
-    silence.start();
     QTRY_VERIFY_WITH_TIMEOUT(temperature->toolTip().startsWith(QStringLiteral("нет данных 3 с")), 4000);
     QVERIFY(silence.elapsed() >= 2800);
     QCOMPARE(temperature->palette().color(QPalette::Text), QColor(220, 0, 0));
