@@ -6,7 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QProgressDialog>
 
 namespace {
@@ -22,13 +22,13 @@ void ExportFolderToCsv(MessageSeam &messages, QWidget *owner, const QString &fol
                                    kCaption));
         return;
     }
-    QFileDialog chooser(owner, kCaption, QDir(folder).filePath(QDir(folder).dirName() + QStringLiteral(".csv")),
-                        QStringLiteral("CSV (*.csv)"));
-    chooser.setAcceptMode(QFileDialog::AcceptSave);
-    chooser.setDefaultSuffix(QStringLiteral("csv"));
-    if (messages.Exec(chooser) != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+    QString target = messages.AskFileToSave(owner, kCaption,
+                                            QDir(folder).filePath(QDir(folder).dirName() + QStringLiteral(".csv")),
+                                            QStringLiteral("CSV (*.csv)"));
+    if (target.isEmpty())
         return;
-    const QString target = chooser.selectedFiles().constFirst();
+    if (QFileInfo(target).suffix().isEmpty())
+        target += QStringLiteral(".csv");
 
     QFile csv(target);
     if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

@@ -1,6 +1,7 @@
 #include "messageseam.h"
 
 #include <QApplication>
+#include <QFileDialog>
 
 namespace {
 
@@ -29,6 +30,12 @@ QMessageBox::StandardButton MessageSeam::Show(const Message &message)
     if (parent)
         box.setWindowModality(Qt::WindowModal);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString MessageSeam::AskFileToSave(QWidget *owner, const QString &caption, const QString &suggested,
+                                   const QString &filter)
+{
+    return QFileDialog::getSaveFileName(owner, caption, suggested, filter);
 }
 
 int MessageSeam::Exec(QDialog &prompt)

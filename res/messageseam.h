@@ -52,6 +52,11 @@ public:
     // result, QDialog::Accepted or QDialog::Rejected.
     virtual int Exec(QDialog &prompt);
 
+    // Asks for the name of a file to write, with the system's standard file
+    // dialog. Empty: the user cancelled.
+    virtual QString AskFileToSave(QWidget *owner, const QString &caption, const QString &suggested,
+                                  const QString &filter);
+
 private:
     QPointer<QWidget> m_pOwner;
 };

@@ -3,6 +3,7 @@
 #include "messageseam.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <functional>
 
@@ -24,7 +25,16 @@ public:
         return prompt ? prompt(dialog) : int(QDialog::Rejected);
     }
 
+    // Answers a file-name question; without an answer every one is cancelled.
+    QString AskFileToSave(QWidget *, const QString &caption, const QString &suggested, const QString &) override
+    {
+        asked.append(caption);
+        return fileToSave ? fileToSave(suggested) : QString();
+    }
+
     QList<Message> shown;
+    QStringList asked;
+    std::function<QString(const QString &suggested)> fileToSave;
     QList<QMessageBox::StandardButton> answers;
     std::function<int(QDialog &)> prompt;
     std::function<void(const Message &)> whileShown;

@@ -15,7 +15,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QMenu>
 #include <QFile>
 #include <QLabel>
@@ -1171,13 +1170,15 @@ void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
     QTest::qWait(200);
     m_dlg->OnStop();
     const QString target = m_dir->filePath(QStringLiteral("run.csv"));
-    m_messages->prompt = [&](QDialog &prompt) {
-        auto &chooser = static_cast<QFileDialog &>(prompt);
-        chooser.selectFile(target);
-        return int(QDialog::Accepted);
+    QString suggested;
+    m_messages->fileToSave = [&](const QString &offered) {
+        suggested = offered;
+        return target;
     };
     QList<QAction *> actions = menu.actions();
     actions.last()->trigger();
+    QCOMPARE(m_messages->asked, QStringList {QStringLiteral("Экспорт в CSV")});
+    QCOMPARE(suggested, QDir(Records()).filePath(QStringLiteral("records.csv"))); // in the folder, named after it
 
     QCOMPARE(m_messages->shown.size(), 1);
     QCOMPARE(m_messages->shown[0].icon, QMessageBox::Information);
