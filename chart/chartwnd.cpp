@@ -155,9 +155,18 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
         markX += painter.fontMetrics().horizontalAdvance(current + QStringLiteral("  "));
     }
     if (!line.IsLive()) {
-        // The value beside it is not live: the operator sees at once why.
+        // The value beside it is not live: the operator sees at once why. In a
+        // narrow window it goes under the value rather than over the marker's text.
+        const QFontMetrics metrics = painter.fontMetrics();
+        const QString mark = line.Mark();
+        const int room = markerText.isEmpty() ? W : x1 - metrics.horizontalAdvance(markerText) - 1;
+        int markY = 5;
+        if (markX + metrics.horizontalAdvance(mark) > room) {
+            markX = W / 4;
+            markY += metrics.height();
+        }
         painter.setPen(kLineMarkColour);
-        DrawText(painter, markX, 5, Anchor::TopLeft, line.Mark());
+        DrawText(painter, markX, markY, Anchor::TopLeft, mark);
     }
     painter.setClipRect(QRect(x0, y0, x1 - x0, y1 - y0));
     painter.setPen(QPen(kCurveColour, 2));

@@ -10,13 +10,14 @@ DeviceBox::DeviceBox(QWidget *parent, Lister lister)
     setInsertPolicy(QComboBox::NoInsert);
     // The box is as narrow as the template's label was; the list is as wide as its names.
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // A by-id name is longer than the box: the whole of it is in the tooltip.
+    connect(this, &QComboBox::currentTextChanged, this, [this](const QString &text) { setToolTip(text); });
 }
 
 void DeviceBox::SetDevice(const QString &path)
 {
     Rescan();
     setEditText(path);
-    setToolTip(path);
 }
 
 void DeviceBox::showPopup()

@@ -1055,15 +1055,16 @@ void TestThermoDlg::floodIsSavedWholeAndItsMemoryGivenBack()
 
 namespace {
 
-// Pixels of the chart's line mark (its red text) in the chart's top band.
-int LineMarkPixels(CChartWnd &chart)
+// Pixels of the chart's line mark (its red text) in rows [top, bottom) of a
+// chart painted at `size`.
+int LineMarkPixels(CChartWnd &chart, QSize size = QSize(800, 500), int top = 0, int bottom = 40)
 {
-    QImage image(800, 500, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
     SYSTEMTIME now {};
     GetLocalTime(&now);
     chart.Render(image, now);
     int marked = 0;
-    for (int y = 0; y < 40; ++y) {
+    for (int y = top; y < bottom; ++y) {
         for (int x = 0; x < image.width(); ++x)
             marked += image.pixel(x, y) == qRgb(220, 0, 0);
     }
@@ -1135,6 +1136,14 @@ void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
     QCOMPARE(temperature->palette().color(QPalette::Text), QColor(220, 0, 0));
     QVERIFY(LineMarkPixels(m_dlg->m_wndChart) > 0);
     QCOMPARE(temperature->text().toDouble(), WireValue(900.2)); // the last value stays
+    // In the narrowest chart, with the marker's temperature at the right, the
+    // mark goes under the value instead of over that text.
+    m_dlg->m_wndChart.resize(400, 300);
+    QTest::mouseClick(&m_dlg->m_wndChart, Qt::LeftButton, {}, QPoint(41, 150)); // the marker at 1 s
+    QCOMPARE(m_dlg->m_wndChart.MarkerSeconds(), 1);
+    const int lineHeight = m_dlg->m_wndChart.fontMetrics().height();
+    QCOMPARE(LineMarkPixels(m_dlg->m_wndChart, QSize(400, 300), 0, 4 + lineHeight), 0);
+    QVERIFY(LineMarkPixels(m_dlg->m_wndChart, QSize(400, 300), 4 + lineHeight, 6 + 2 * lineHeight) > 0);
 
     // The next frame takes the marks away.
     Send(1, 950.0);
