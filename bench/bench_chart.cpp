@@ -1,4 +1,5 @@
 #include "chartwnd.h"
+#include "localstamp.h"
 #include "messageseam.h"
 #include "settingsstore.h"
 #include "thermodlg.h"
@@ -15,16 +16,7 @@ namespace {
 // A reading `ms` milliseconds before `now`, with a temperature that wanders.
 TempSample ReadingBefore(const SYSTEMTIME &now, std::time_t nowSeconds, qint64 ms)
 {
-    const qint64 at = qint64(nowSeconds) * 1000 + now.wMilliseconds - ms;
-    const std::time_t t = static_cast<std::time_t>(at / 1000);
-    std::tm local {};
-    localtime_r(&t, &local);
-    SYSTEMTIME st = now;
-    st.wHour = static_cast<std::uint16_t>(local.tm_hour);
-    st.wMinute = static_cast<std::uint16_t>(local.tm_min);
-    st.wSecond = static_cast<std::uint16_t>(local.tm_sec);
-    st.wDay = static_cast<std::uint16_t>(local.tm_mday);
-    st.wMilliseconds = static_cast<std::uint16_t>(at % 1000);
+    const SYSTEMTIME st = LocalStampAt(qint64(nowSeconds) * 1000 + now.wMilliseconds - ms);
     return TempSample {st, 900.0 + 80.0 * std::sin(double(ms) * 1e-5) + ((ms / 7) % 5) * 0.4};
 }
 

@@ -1,4 +1,5 @@
 #include "datarecorder.h"
+#include "localstamp.h"
 #include "messageseam.h"
 #include "samplelist.h"
 
@@ -27,20 +28,10 @@ void BM_SaveData(benchmark::State &state)
     SampleList store;
     SYSTEMTIME start {};
     GetLocalTime(&start);
-    const std::time_t startSeconds = LocalSeconds(start);
+    const qint64 startMs = qint64(LocalSeconds(start)) * 1000;
     for (int i = 0; i < count; ++i) {
         // Readings 1/1280 s apart from now on.
-        const qint64 ms = qint64(i) * 1000 / 1280;
-        const std::time_t seconds = startSeconds + static_cast<std::time_t>(ms / 1000);
-        std::tm local {};
-        localtime_r(&seconds, &local);
-        SYSTEMTIME t = start;
-        t.wHour = static_cast<std::uint16_t>(local.tm_hour);
-        t.wMinute = static_cast<std::uint16_t>(local.tm_min);
-        t.wSecond = static_cast<std::uint16_t>(local.tm_sec);
-        t.wDay = static_cast<std::uint16_t>(local.tm_mday);
-        t.wMilliseconds = static_cast<std::uint16_t>(ms % 1000);
-        store.Append(TempSample {t, 900.0 + (i % 7000) * 0.1});
+        store.Append(TempSample {LocalStampAt(startMs + qint64(i) * 1000 / 1280), 900.0 + (i % 7000) * 0.1});
     }
     for (auto _ : state) {
         recorder.SetFileCounter(0);

@@ -170,8 +170,15 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
     }
     painter.setClipRect(QRect(x0, y0, x1 - x0, y1 - y0));
     painter.setPen(QPen(kCurveColour, 2));
-    if (fromHistory)
+    if (fromHistory) {
+        // A one-pixel line drawn twice, a pixel apart, looks as the curve's
+        // two-pixel pen does and takes the fast path for thin lines.
+        painter.setPen(QPen(kCurveColour, 1));
         painter.drawPolyline(m_envelope.data(), points);
+        painter.translate(1, 0);
+        painter.drawPolyline(m_envelope.data(), points);
+        painter.translate(-1, 0);
+    }
     else if (points > 1)
         painter.drawPolyline(m_points.data(), points);
     if (m_nMarkerSec > 0) {
