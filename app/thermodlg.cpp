@@ -80,6 +80,9 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(&m_savingTimer, &QTimer::timeout, this, &CThermoDlg::OnSavingTick);
     connect(&m_lineTimer, &QTimer::timeout, this, &CThermoDlg::OnLineTick);
     connect(TemplateControl<QPushButton>(this, kStopButton), &QPushButton::clicked, this, &CThermoDlg::OnStop);
+    // Queued: the journal may fail while the store's lock is held, and no box
+    // is ever shown under it.
+    connect(&m_journal, &RunJournal::Failing, this, &CThermoDlg::OnJournalFailing, Qt::QueuedConnection);
 
     OnInitDialog();
 }
@@ -251,11 +254,21 @@ bool CThermoDlg::HoldRecordFolder()
 {
     // Another program recording here would overwrite this run's numbered
     // files, or this run its files.
-    if (m_folderLock.Take(CurrentFolder()))
+    const QString folder = QDir::toNativeSeparators(CurrentFolder());
+    switch (m_folderLock.Take(CurrentFolder())) {
+    case RecordFolderLock::Hold::Held:
         return true;
-    m_messages.Show(ErrorMessage(QStringLiteral("В папку %1 уже идёт запись другой копией программы. "
-                                                "Выберите другую папку.")
-                                     .arg(QDir::toNativeSeparators(CurrentFolder()))));
+    case RecordFolderLock::Hold::HeldByOther:
+        m_messages.Show(ErrorMessage(QStringLiteral("В папку %1 уже идёт запись другой копией программы. "
+                                                    "Выберите другую папку.")
+                                         .arg(folder)));
+        return false;
+    case RecordFolderLock::Hold::NotMade:
+        // Where not even the lock file can be made, no data file can be either.
+        m_messages.Show(ErrorMessage(QStringLiteral("Не удалось начать запись в папку %1: %2. Выберите другую папку.")
+                                         .arg(folder, m_folderLock.Reason())));
+        return false;
+    }
     return false;
 }
 
@@ -311,14 +324,16 @@ void CThermoDlg::EndRun()
     if (outcome == SaveOutcome::Failed) {
         // The readings stay in the journal; the next start writes them.
         const QString journal = QDir::toNativeSeparators(m_journal.Path());
-        const qint64 kept = m_journal.Keep();
+        const RunJournal::Kept kept = m_journal.Keep();
         QString text = QStringLiteral("Не удалось сохранить данные");
-        if (kept > 0) {
+        if (kept.kept > 0) {
             text += QStringLiteral("\nПоказания (%1) сохранены в журнале %2 и будут записаны в папку при "
                                    "следующем запуске программы.")
-                        .arg(kept)
+                        .arg(kept.kept)
                         .arg(journal);
         }
+        if (kept.lost > 0)
+            text += QStringLiteral("\nПоказания (%1) сохранить не удалось.").arg(kept.lost);
         if (!m_bQuitting)
             m_messages.Show(ErrorMessage(text));
     } else {
@@ -523,6 +538,16 @@ void CThermoDlg::OnLineTick()
     if (m_bChartVisible && status.kind != m_lastLineStatus.kind)
         m_wndChart.update(); // the chart's mark comes and goes with the box's
     m_lastLineStatus = status;
+}
+
+void CThermoDlg::OnJournalFailing(const QString &folder)
+{
+    if (m_bQuitting)
+        return;
+    m_messages.Show(WarningMessage(
+        QStringLiteral("Не удаётся вести журнал сеанса в папке %1. Запись идёт, но при сбое программы или "
+                       "компьютера будут потеряны показания, полученные после последнего сохранения.")
+            .arg(QDir::toNativeSeparators(folder))));
 }
 
 void CThermoDlg::OnSavingTick()

@@ -66,6 +66,8 @@ public slots:
     void OnSavingTick();
     // Marks the temperature (and the chart) while the line is silent or gone.
     void OnLineTick();
+    // Tells the operator, once a run, that its journal cannot be written.
+    void OnJournalFailing(const QString &folder);
 
     // What the chart reads.
     int ChartMinT() const override { return m_nMinT; }

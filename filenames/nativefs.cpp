@@ -6,6 +6,8 @@
 #include <QFile>
 
 #ifndef Q_OS_WIN
+#  include <cerrno>
+#  include <cstdio>
 #  include <dirent.h>
 #  include <fcntl.h>
 #  include <sys/stat.h>
@@ -43,6 +45,16 @@ bool OpenNamedFile(QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
     file.setFileName(path);
     return file.open(mode);
+}
+
+bool RenameWithoutReplacing(const QString &from, const QString &to)
+{
+    return QFile::rename(from, to); // MoveFileEx without replacing
+}
+
+bool RemoveFile(const QString &path)
+{
+    return QFile::remove(path);
 }
 
 QStringList ListedSubfolders(const QString &folder)
@@ -105,6 +117,25 @@ bool OpenNamedFile(QFile &file, const QString &path, QIODevice::OpenMode mode)
         return true;
     ::close(fd);
     return false;
+}
+
+bool RenameWithoutReplacing(const QString &from, const QString &to)
+{
+    const QByteArray source = ToNativeName(from);
+    const QByteArray target = ToNativeName(to);
+#ifdef Q_OS_LINUX
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // A file system that cannot rename without replacing: look first.
+    return !PathExists(to) && ::rename(source.constData(), target.constData()) == 0;
+}
+
+bool RemoveFile(const QString &path)
+{
+    return ::unlink(ToNativeName(path).constData()) == 0;
 }
 
 QStringList ListedSubfolders(const QString &folder)

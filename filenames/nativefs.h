@@ -21,6 +21,11 @@ bool PathExists(const QString &path);
 // it). The file has no name of its own afterwards: keep the path.
 bool OpenNamedFile(QFile &file, const QString &path, QIODevice::OpenMode mode);
 
+// Gives the file at `from` the name `to` where no file has it yet; false when
+// one has (it is never replaced) or the rename fails.
+bool RenameWithoutReplacing(const QString &from, const QString &to);
+bool RemoveFile(const QString &path);
+
 // The folders in `folder`, as a folder list offers them: ".." and every
 // folder that is not hidden, unsorted.
 QStringList ListedSubfolders(const QString &folder);

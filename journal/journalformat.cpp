@@ -154,6 +154,45 @@ QByteArray ReadingsRecords(std::span<const TempSample> readings)
 
 } // namespace journalformat
 
+namespace {
+
+// The record at the front of `rest`, when it is whole and understood: its
+// size; what it holds goes into `contents`. Zero for anything else.
+qsizetype TakeRecord(QByteArrayView rest, JournalContents &contents)
+{
+    Reader in(rest);
+    std::uint32_t length = 0;
+    std::uint8_t type = 0;
+    if (!in.Get(length) || length > std::uint32_t(rest.size() - kRecordOverhead) || !in.Get(type))
+        return 0;
+    // Cheap checks first: a search for the next record after damage tries
+    // every offset, and most fail here without a checksum.
+    if (type == std::uint8_t(kReadingsType)) {
+        std::uint32_t count = 0;
+        if (length < 4 || (length - 4) % kReadingSize != 0 || !Reader(rest.sliced(5)).Get(count)
+            || count != (length - 4) / kReadingSize)
+            return 0;
+    } else if (type != std::uint8_t(kHeaderType) || length < 4 + kTimeSize + 4) {
+        return 0;
+    }
+    QByteArrayView payload;
+    std::uint32_t check = 0;
+    if (!in.GetBytes(qsizetype(length), payload) || !in.Get(check) || check != Crc32(rest.first(qsizetype(length) + 5)))
+        return 0;
+    if (type == std::uint8_t(kHeaderType)) {
+        JournalHeader header;
+        if (!ParseHeader(payload, header))
+            return 0;
+        contents.header = header;
+        contents.hasHeader = true;
+    } else if (!ParseReadings(payload, contents.readings)) {
+        return 0;
+    }
+    return qsizetype(length) + kRecordOverhead;
+}
+
+} // namespace
+
 JournalContents ReadJournal(const QByteArray &bytes)
 {
     JournalContents contents;
@@ -166,32 +205,23 @@ JournalContents ReadJournal(const QByteArray &bytes)
         return contents;
     contents.status = JournalContents::Status::Read;
 
+    // Records are read in order. Bytes that are no whole record (a write torn
+    // by a power cut, a damaged sector) count as one unreadable record each
+    // time they occur, and reading goes on at the next whole record after
+    // them, so that damage costs only what it hit.
     QByteArrayView rest = QByteArrayView(bytes).sliced(kFileStartSize);
+    bool inDamage = false;
     while (!rest.isEmpty()) {
-        Reader in(rest);
-        std::uint32_t length = 0;
-        std::uint8_t type = 0;
-        QByteArrayView payload;
-        std::uint32_t check = 0;
-        const bool whole = in.Get(length) && length <= std::uint32_t(rest.size()) && in.Get(type)
-            && in.GetBytes(qsizetype(length), payload) && in.Get(check)
-            && check == Crc32(rest.first(qsizetype(length) + 5));
-        bool understood = false;
-        if (whole && type == std::uint8_t(kHeaderType)) {
-            JournalHeader header;
-            understood = ParseHeader(payload, header);
-            if (understood) {
-                contents.header = header;
-                contents.hasHeader = true;
-            }
-        } else if (whole && type == std::uint8_t(kReadingsType)) {
-            understood = ParseReadings(payload, contents.readings);
+        const qsizetype size = TakeRecord(rest, contents);
+        if (size > 0) {
+            rest = rest.sliced(size);
+            inDamage = false;
+            continue;
         }
-        if (!understood) {
-            contents.torn = true;
-            break;
-        }
-        rest = rest.sliced(qsizetype(length) + kRecordOverhead);
+        if (!inDamage)
+            ++contents.unreadableRecords;
+        inDamage = true;
+        rest = rest.sliced(1);
     }
     return contents;
 }

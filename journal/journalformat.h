@@ -24,7 +24,8 @@ struct JournalHeader
 // record holds a JournalHeader (the last one counts); a readings record holds
 // readings exactly as the store keeps them (the eight 16-bit time fields and
 // the temperature's 64 bits). A record that is cut short or fails its check
-// ends the journal: it and everything after it are dropped, never misread.
+// is never misread: it is counted as unreadable and reading goes on at the
+// next whole record.
 namespace journalformat {
 
 inline constexpr int kVersion = 1;
@@ -49,7 +50,7 @@ struct JournalContents
     bool hasHeader = false;
     JournalHeader header;
     std::vector<TempSample> readings;
-    bool torn = false; // something after the last whole record was dropped
+    int unreadableRecords = 0; // places where bytes were no whole record
 };
 
 JournalContents ReadJournal(const QByteArray &bytes);

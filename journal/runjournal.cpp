@@ -2,6 +2,7 @@
 
 #include "comreader.h"
 #include "durablefile.h"
+#include "nativefs.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -39,16 +40,20 @@ bool RunJournal::Begin(const JournalHeader &header)
                                               .arg(QDateTime::currentMSecsSinceEpoch()));
     m_lock = std::make_unique<QLockFile>(m_strPath + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0); // a run may last days; only a gone program leaves a stale lock
+    m_bFailureNoted = false;
     if (!m_lock->tryLock(0)) {
         qWarning("No journal for this run: %s cannot be written", qPrintable(QDir::toNativeSeparators(m_strFolder)));
         m_lock.reset();
         m_strPath.clear();
+        NoteFailure();
         return false;
     }
     m_header = header;
     m_bHeaderChanged = false;
     m_nSavedTotal = 0;
     m_nJournaled = 0;
+    m_nDurable = 0;
+    m_nGoodSize = 0;
     m_pending.clear();
     m_bRewrite = true;
     m_timer.start(kFlushPeriodMs);
@@ -67,7 +72,17 @@ void RunJournal::Saved(const JournalHeader &header)
     m_nJournaled = total;
     m_pending.clear();
     m_bRewrite = true; // written anew: the header alone, until new readings come
-    Flush();
+    if (Flush())
+        return;
+    // No room for a new file: the saved readings must still leave the
+    // journal, or a recovery would write them a second time.
+    if (!ForgetInPlace()) {
+        m_file.close();
+        RemoveFile(m_strPath);
+        SyncFolder(m_strFolder);
+        m_nGoodSize = 0;
+    }
+    m_nDurable = total;
 }
 
 void RunJournal::SaveFailed(const JournalHeader &header)
@@ -100,13 +115,32 @@ bool RunJournal::Flush()
     if (!IsOpen())
         return false;
     Collect();
-    const bool written = m_bRewrite ? Rewrite() : Append();
+    const bool rewrite = m_bRewrite;
+    const bool written = rewrite ? Rewrite() : Append();
     if (written) {
         m_pending.clear();
         m_bHeaderChanged = false;
+        m_nDurable = m_nJournaled;
+        m_nGoodSize = m_file.size();
+        m_bRewrite = false;
+        return true;
     }
-    m_bRewrite = !written;
-    return written;
+    if (!rewrite) {
+        // Back to the last whole record; the readings are copied again next time.
+        m_file.resize(m_nGoodSize);
+        m_nJournaled = m_nDurable;
+        m_pending.clear();
+    }
+    NoteFailure();
+    return false;
+}
+
+void RunJournal::NoteFailure()
+{
+    if (!m_bFailureNoted) {
+        m_bFailureNoted = true;
+        emit Failing(m_strFolder);
+    }
 }
 
 bool RunJournal::Rewrite()
@@ -122,6 +156,22 @@ bool RunJournal::Rewrite()
         return false;
     m_file.setFileName(m_strPath);
     return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+bool RunJournal::ForgetInPlace()
+{
+    // Cutting the file frees its space, so the header alone fits again.
+    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    if (!m_file.resize(0))
+        return false;
+    const QByteArray bytes = journalformat::FileStart() + journalformat::HeaderRecord(m_header);
+    if (m_file.write(bytes) != bytes.size() || !SyncData(m_file))
+        return false;
+    m_nGoodSize = bytes.size();
+    m_bRewrite = false;
+    m_bHeaderChanged = false;
+    return true;
 }
 
 bool RunJournal::Append()
@@ -140,18 +190,21 @@ void RunJournal::End()
         return;
     m_timer.stop();
     m_file.close();
-    QFile::remove(m_strPath);
+    RemoveFile(m_strPath);
     SyncFolder(m_strFolder);
     m_lock.reset(); // unlocks, removing the lock file
     m_strPath.clear();
 }
 
-qint64 RunJournal::Keep()
+RunJournal::Kept RunJournal::Keep()
 {
     if (!IsOpen())
-        return 0;
+        return {};
     Flush();
-    const qint64 kept = m_nJournaled - m_nSavedTotal;
+    m_reader.Lock();
+    const qint64 total = m_reader.Samples().TotalAppended();
+    m_reader.Unlock();
+    const Kept kept {m_nDurable - m_nSavedTotal, total - m_nDurable};
     Close();
     return kept;
 }

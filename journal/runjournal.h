@@ -54,14 +54,27 @@ public:
     // The run ended with everything saved: the journal goes.
     void End();
     // The run ended with readings unsaved: the last of them are written and
-    // the journal stays for the next start. Returns how many it keeps.
-    qint64 Keep();
+    // the journal stays for the next start. Says how many of the unsaved
+    // readings it holds durably, and how many it could not take.
+    struct Kept
+    {
+        qint64 kept = 0;
+        qint64 lost = 0;
+    };
+    Kept Keep();
+
+signals:
+    // Journaling stopped working in this run (it could not be started, or a
+    // write failed): once a run, so the operator can be told. It keeps trying.
+    void Failing(const QString &folder);
 
 private:
     void Collect();
     bool Rewrite();
+    bool ForgetInPlace();
     bool Append();
     void Close();
+    void NoteFailure();
 
     CComReader &m_reader;
     const QString m_strFolder;
@@ -75,5 +88,8 @@ private:
     bool m_bRewrite = false;      // the file is to be written anew: header and every unsaved reading
     qint64 m_nSavedTotal = 0;     // the store's count of readings appended, at the last successful save
     qint64 m_nJournaled = 0;      // the same count, as far as the journal has copied
+    qint64 m_nDurable = 0;        // the same count, as far as the journal holds it durably
+    qint64 m_nGoodSize = 0;       // the file's size after its last durable write
+    bool m_bFailureNoted = false;
     std::vector<TempSample> m_pending; // copied, not yet on disk
 };

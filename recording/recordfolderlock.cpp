@@ -1,9 +1,14 @@
 #include "recordfolderlock.h"
 
+#include "nativefs.h"
 #include "nativename.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
+#include <QSysInfo>
+#include <QThread>
+#include <QTimeZone>
 
 #ifdef Q_OS_UNIX
 #  include <fcntl.h>
@@ -15,8 +20,12 @@ namespace {
 
 // A lock that another computer stopped renewing this long ago is stale. On
 // this computer a lock is stale as soon as its process is gone.
-constexpr int kStaleAfterMs = 10 * 60 * 1000;
+constexpr qint64 kStaleAfterMs = 10 * 60 * 1000;
 constexpr int kRenewPeriodMs = 60 * 1000;
+// A lock file that names no program is stale once it has named none for
+// this long: making one and writing its name takes microseconds.
+constexpr int kNamelessGraceMs = 2000;
+constexpr int kNamelessPollMs = 50;
 
 } // namespace
 
@@ -32,18 +41,65 @@ RecordFolderLock::~RecordFolderLock()
     Release();
 }
 
-bool RecordFolderLock::Take(const QString &folder)
+RecordFolderLock::Hold RecordFolderLock::Take(const QString &folder)
 {
     Release();
+    m_strReason.clear();
     m_strPath = QDir(LockableFolder(folder)).filePath(kFileName);
     auto lock = std::make_unique<QLockFile>(m_strPath);
-    lock->setStaleLockTime(kStaleAfterMs);
-    if (lock->tryLock(0)) {
-        m_lock = std::move(lock);
-        m_renewTimer.start(kRenewPeriodMs);
-        return true;
+    // Qt's age rule would trust the other computer's clock; IsStale judges instead.
+    lock->setStaleLockTime(0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (lock->tryLock(0)) {
+            m_lock = std::move(lock);
+            m_renewTimer.start(kRenewPeriodMs);
+            return Hold::Held;
+        }
+        if (lock->error() != QLockFile::LockFailedError) {
+            m_strReason = lock->error() == QLockFile::PermissionError
+                ? QStringLiteral("нет прав на запись в папку")
+                : QStringLiteral("не удалось создать файл (нет места на диске?)");
+            Release();
+            return Hold::NotMade;
+        }
+        if (attempt > 0 || !IsStale(m_strPath) || !lock->removeStaleLockFile())
+            break;
     }
-    return lock->error() != QLockFile::LockFailedError;
+    Release();
+    return Hold::HeldByOther;
+}
+
+bool RecordFolderLock::IsStale(const QString &path)
+{
+    QLockFile probe(path);
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    QElapsedTimer watched;
+    watched.start();
+    while (!probe.getLockInfo(&pid, &host, &application)) {
+        if (!PathExists(path))
+            return false; // gone meanwhile: the next try takes it
+        if (watched.elapsed() >= kNamelessGraceMs)
+            return true; // its maker died before it wrote its name
+        QThread::msleep(kNamelessPollMs);
+    }
+    // A process of this computer that is gone was seen to by QLockFile.
+    if (host.isEmpty() || host == QSysInfo::machineHostName())
+        return false;
+    return UnrenewedForMs(path) >= kStaleAfterMs;
+}
+
+qint64 RecordFolderLock::UnrenewedForMs(const QString &path)
+{
+    const QDateTime modified = QFileInfo(path).lastModified().toUTC();
+    auto seen = m_seen.find(path);
+    if (seen == m_seen.end() || seen->modified != modified) {
+        seen = m_seen.insert(path, Seen {modified, {}});
+        seen->since.start();
+        return 0;
+    }
+    return seen->since.elapsed();
 }
 
 void RecordFolderLock::Release()

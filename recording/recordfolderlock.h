@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -14,8 +17,11 @@ class QLockFile;
 // that no reader of numbered data files picks up, and that programs on other
 // computers recording into a shared folder see too. It goes away when the run
 // ends. A program that crashed leaves it behind; the next Start finds it
-// stale (its process is gone, or, from another computer, it was not renewed
-// for ten minutes) and takes the folder over.
+// stale and takes the folder over: at once when it names a process of this
+// computer that is gone, after a few seconds when it names nothing (a
+// program that died while making it), and when it names another computer
+// once this program has watched it go without renewal for ten minutes by its
+// own clock (the other computer's clock may be anywhere).
 class RecordFolderLock : public QObject
 {
     Q_OBJECT
@@ -26,15 +32,29 @@ public:
     RecordFolderLock();
     ~RecordFolderLock() override;
 
-    // False only when a running program holds the folder. A folder where no
-    // lock can be made (read-only, say) is not held: its saves will fail and
-    // say so, as they always did.
-    bool Take(const QString &folder);
+    enum class Hold {
+        Held,
+        HeldByOther, // a running program records there
+        NotMade,     // no lock file can be made there (read-only, full): see Reason
+    };
+    Hold Take(const QString &folder);
     void Release();
+    // Why the last Take could not make the lock.
+    QString Reason() const { return m_strReason; }
 
 private:
     void Renew();
     QString LockableFolder(const QString &folder);
+    bool IsStale(const QString &path);
+    qint64 UnrenewedForMs(const QString &path);
+
+    struct Seen
+    {
+        QDateTime modified;
+        QElapsedTimer since;
+    };
+    QHash<QString, Seen> m_seen; // other computers' locks, as this one watched them
+    QString m_strReason;
 
     std::unique_ptr<QLockFile> m_lock;
     QString m_strPath;

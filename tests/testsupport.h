@@ -4,7 +4,9 @@
 #include "framedecoder.h"
 #include "localtime.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QList>
 #include <QtGlobal>
 
@@ -13,6 +15,9 @@
 
 #ifdef Q_OS_UNIX
 #  include <csignal>
+#  include <fcntl.h>
+#  include <sys/mount.h>
+#  include <sys/stat.h>
 #  include <sys/resource.h>
 #  include <unistd.h>
 #endif
@@ -77,6 +82,27 @@ inline QList<DataLine> ReadDataFile(const QString &path)
     return out;
 }
 
+// Every reading of the numbered data files of a folder, in file order.
+inline QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
+{
+    static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
+    QList<DataLine> out;
+    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name).filter(numbered);
+    for (const QString &name : names)
+        out += ReadDataFile(QDir(folder).filePath(name));
+    if (files)
+        *files = int(names.size());
+    return out;
+}
+
+inline QList<double> Temperatures(const QList<DataLine> &lines)
+{
+    QList<double> out;
+    for (const DataLine &line : lines)
+        out.append(line.temperature);
+    return out;
+}
+
 #ifdef Q_OS_UNIX
 // The process's resident memory, in bytes.
 inline qint64 ResidentBytes()
@@ -107,5 +133,51 @@ public:
 
 private:
     rlimit m_old {};
+};
+
+// A small disk of its own (a tmpfs) at `folder` while it lives, for a folder
+// that fills up. Mounting needs root: Mounted() says whether it worked.
+class SmallDisk
+{
+public:
+    SmallDisk(const QByteArray &folder, qint64 bytes) : m_folder(folder)
+    {
+        ::mkdir(folder.constData(), 0700);
+        m_mounted = ::mount("tmpfs", folder.constData(), "tmpfs", 0, Options(bytes).constData()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(m_folder.constData(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+
+    bool Mounted() const { return m_mounted; }
+    bool Resize(qint64 bytes)
+    {
+        return ::mount("tmpfs", m_folder.constData(), "tmpfs", MS_REMOUNT, Options(bytes).constData()) == 0;
+    }
+    // Takes up all the room that is left, but for `spare` bytes, with the file it names.
+    QString Fill(qint64 spare = 0)
+    {
+        const QByteArray path = m_folder + "/filler" + QByteArray::number(m_fillers++);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const QByteArray block(4096, 'x');
+        qint64 size = 0;
+        for (ssize_t written; (written = ::write(fd, block.constData(), size_t(block.size()))) > 0;)
+            size += written;
+        if (::ftruncate(fd, std::max<qint64>(0, size - spare)) != 0)
+            qWarning("the filler could not be cut");
+        ::close(fd);
+        return QFile::decodeName(path);
+    }
+
+private:
+    static QByteArray Options(qint64 bytes) { return "size=" + QByteArray::number(bytes) + ",mode=0700"; }
+
+    QByteArray m_folder;
+    bool m_mounted = false;
+    int m_fillers = 0;
 };
 #endif

@@ -4,12 +4,17 @@
 #include "configfile.h"
 #include "datafileformat.h"
 #include "datarecorder.h"
+#include "recordfolderlock.h"
 #include "samplelist.h"
 #include "scriptedmessages.h"
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QSysInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,6 +69,10 @@ private slots:
     void configFile_data();
     void configFile();
     void configFileInUnwritableFolder();
+
+    void folderLockJudgesWhatItFinds_data();
+    void folderLockJudgesWhatItFinds();
+    void folderLockIsNeverClaimedOnAFullDisk();
 
 private:
     // Readings at 12:00:00.000, 12:00:01.250, … on 1 January 2027, temperatures 1000, 1001, …
@@ -376,6 +385,64 @@ void TestRecording::configFileInUnwritableFolder()
     QVERIFY(!WriteConfigFile(notAFolder, ThermoSettings {}));
     if (QFile::exists(QStringLiteral("/proc/self"))) // a folder nobody may create files in
         QVERIFY(!WriteConfigFile(QStringLiteral("/proc/self"), ThermoSettings {}));
+}
+
+void TestRecording::folderLockJudgesWhatItFinds_data()
+{
+    QTest::addColumn<QByteArray>("lock"); // what is found in the lock file; "-" none
+    QTest::addColumn<int>("minutesAhead"); // its date against this computer's clock
+    QTest::addColumn<int>("hold");
+
+    const int held = int(RecordFolderLock::Hold::Held);
+    const int other = int(RecordFolderLock::Hold::HeldByOther);
+    QTest::newRow("no lock") << QByteArray("-") << 0 << held;
+    QTest::newRow("a process of this computer that is gone") << QByteArray("999999999\ncalorivista\n")
+                                                              + QSysInfo::machineHostName().toUtf8() + "\n" << 0 << held;
+    // The other computer's clock runs 11 minutes ahead: its lock is no older for that.
+    QTest::newRow("another computer's, dated ahead") << QByteArray("4242\ncalorivista\nfurnace-2\n") << 11 << other;
+    QTest::newRow("another computer's, dated long ago") << QByteArray("4242\ncalorivista\nfurnace-2\n") << -60 << other;
+    // A copy that died while it made the lock: stale within seconds, not ten minutes.
+    QTest::newRow("empty") << QByteArray() << 0 << held;
+}
+
+void TestRecording::folderLockJudgesWhatItFinds()
+{
+    QFETCH(QByteArray, lock);
+    QFETCH(int, minutesAhead);
+    QFETCH(int, hold);
+    const QString path = m_dir->filePath(RecordFolderLock::kFileName);
+    if (lock != "-") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lock);
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(minutesAhead * 60), QFileDevice::FileModificationTime));
+    }
+    RecordFolderLock folderLock;
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(int(folderLock.Take(m_dir->path())), hold);
+    QVERIFY(took.elapsed() < 5000);
+    if (hold == int(RecordFolderLock::Hold::Held)) {
+        folderLock.Release();
+        QVERIFY(!QFile::exists(path));
+    } else {
+        QCOMPARE(QFileInfo(path).size(), qint64(lock.size())); // left as it was
+    }
+}
+
+void TestRecording::folderLockIsNeverClaimedOnAFullDisk()
+{
+    const QByteArray folder = QFile::encodeName(m_dir->filePath(QStringLiteral("full")));
+    SmallDisk disk(folder, 64 * 1024);
+    if (!disk.Mounted())
+        QSKIP("mounting a small tmpfs needs root");
+    disk.Fill();
+    RecordFolderLock folderLock;
+    QCOMPARE(folderLock.Take(QFile::decodeName(folder)), RecordFolderLock::Hold::NotMade);
+    QVERIFY(!folderLock.Reason().isEmpty());
+    QVERIFY(!QFile::exists(QFile::decodeName(folder) + QLatin1Char('/') + RecordFolderLock::kFileName));
 }
 
 QTEST_MAIN(TestRecording)

@@ -1,8 +1,12 @@
 // A run cut short: the real program on the simulated instrument, killed
 // outright, and the next start writing what it had journaled.
+#include "datarecorder.h"
+#include "filenamedlg.h"
 #include "instrumentsimulator.h"
 #include "journalformat.h"
 #include "journalrecovery.h"
+#include "recordfolderlock.h"
+#include "samplelist.h"
 #include "scriptedmessages.h"
 #include "settingsstore.h"
 #include "testsupport.h"
@@ -22,12 +26,27 @@
 namespace {
 
 // Readings with distinct temperatures, a second apart, from 12:00:00.250.
-std::vector<TempSample> Readings(int count)
+std::vector<TempSample> Readings(int count, double first = 1000.0)
 {
     std::vector<TempSample> readings;
     for (int i = 0; i < count; ++i)
-        readings.push_back({MakeTime(2027, 1, 1, 12, 0, i, 250), 1000.0 + i});
+        readings.push_back({MakeTime(2027, 1, 1, 12, i / 60, i % 60, 250), first + i});
     return readings;
+}
+
+QList<double> TemperaturesOf(const std::vector<TempSample> &readings)
+{
+    QList<double> out;
+    for (const TempSample &reading : readings)
+        out.append(QByteArray::number(reading.temperature, 'g', 6).toDouble());
+    return out;
+}
+
+void WriteJournal(const QString &path, const JournalHeader &header, const std::vector<TempSample> &readings)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(journalformat::FileStart() + journalformat::HeaderRecord(header) + journalformat::ReadingsRecords(readings));
 }
 
 } // namespace
@@ -38,8 +57,11 @@ class TestRecovery : public QObject
 
 private slots:
     void killedRunIsRecoveredAtTheNextStart();
-    void tornJournalRecoversItsWholeRecords_data();
-    void tornJournalRecoversItsWholeRecords();
+    void damagedJournalRecoversEveryWholeRecordAndIsKept_data();
+    void damagedJournalRecoversEveryWholeRecordAndIsKept();
+    void recoveryHoldsTheFolderAndKeepsTheRunsInOrder();
+    void recoveryWritesNoReadingTwiceAndOverwritesNothing();
+    void fullDisksLeaveNoPartialFileAndSayWhy();
 };
 
 void TestRecovery::killedRunIsRecoveredAtTheNextStart()
@@ -160,53 +182,199 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
     QVERIFY(!QFile::exists(QDir(records).filePath(RecordFolderLock::kFileName)));
 }
 
-void TestRecovery::tornJournalRecoversItsWholeRecords_data()
+void TestRecovery::damagedJournalRecoversEveryWholeRecordAndIsKept_data()
 {
-    QTest::addColumn<int>("cut");    // bytes cut off the end
-    QTest::addColumn<int>("flipAt"); // a byte flipped, counted back from the end; 0: none
-    QTest::addColumn<int>("whole");  // readings of the whole records before the damage
+    QTest::addColumn<int>("damaged"); // the piece with a byte flipped: 1 header, 2-4 readings; 0 none
+    QTest::addColumn<int>("cut");     // bytes cut off the end
+    QTest::addColumn<QList<int>>("recovered");
 
-    // Three records of readings: 3, 2 and 4 of them (24 bytes each, 13 bytes around).
-    QTest::newRow("intact") << 0 << 0 << 9;
-    QTest::newRow("last record cut mid-way") << 50 << 0 << 5;
-    QTest::newRow("last record's check cut") << 2 << 0 << 5;
-    QTest::newRow("one byte flipped in the last record") << 0 << 40 << 5;
-    QTest::newRow("one byte flipped in the middle record") << 0 << 4 + 4 * 24 + 9 + 20 << 3;
+    // A header, then three records of readings: 3, 2 and 4 of them.
+    QTest::newRow("intact") << 0 << 0 << QList<int> {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    QTest::newRow("last record cut mid-way") << 0 << 50 << QList<int> {0, 1, 2, 3, 4};
+    QTest::newRow("last record's check cut") << 0 << 2 << QList<int> {0, 1, 2, 3, 4};
+    QTest::newRow("a byte flipped in the last record") << 4 << 0 << QList<int> {0, 1, 2, 3, 4};
+    QTest::newRow("a byte flipped in the middle record") << 3 << 0 << QList<int> {0, 1, 2, 5, 6, 7, 8};
+    QTest::newRow("a byte flipped in the header") << 1 << 0 << QList<int> {};
 }
 
-void TestRecovery::tornJournalRecoversItsWholeRecords()
+void TestRecovery::damagedJournalRecoversEveryWholeRecordAndIsKept()
 {
+    QFETCH(int, damaged);
     QFETCH(int, cut);
-    QFETCH(int, flipAt);
-    QFETCH(int, whole);
+    QFETCH(QList<int>, recovered);
     QTemporaryDir dir;
     const QString records = dir.filePath(QStringLiteral("records"));
     QVERIFY(QDir().mkpath(records));
     const std::vector<TempSample> readings = Readings(9);
     const std::span<const TempSample> all(readings);
-    QByteArray bytes = journalformat::FileStart()
-        + journalformat::HeaderRecord({records, 7, MakeTime(2027, 1, 1, 12, 0, 0)})
-        + journalformat::ReadingsRecords(all.first(3)) + journalformat::ReadingsRecords(all.subspan(3, 2))
-        + journalformat::ReadingsRecords(all.subspan(5));
+    QList<QByteArray> pieces {journalformat::FileStart(),
+                              journalformat::HeaderRecord({records, 7, MakeTime(2027, 1, 1, 12, 0, 0)}),
+                              journalformat::ReadingsRecords(all.first(3)),
+                              journalformat::ReadingsRecords(all.subspan(3, 2)),
+                              journalformat::ReadingsRecords(all.subspan(5))};
+    if (damaged > 0)
+        pieces[damaged][pieces[damaged].size() / 2] = char(pieces[damaged][pieces[damaged].size() / 2] ^ 0x10);
+    QByteArray bytes = pieces.join();
     bytes.chop(cut);
-    if (flipAt > 0)
-        bytes[bytes.size() - flipAt] = char(bytes[bytes.size() - flipAt] ^ 0x10);
-    QFile journal(dir.filePath(QStringLiteral("run.journal")));
-    QVERIFY(journal.open(QIODevice::WriteOnly));
-    journal.write(bytes);
-    journal.close();
+    const QString journal = dir.filePath(QStringLiteral("run.journal"));
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
 
     ScriptedMessages prompts;
     const QList<RecoveredRun> runs = RecoverJournals(dir.path(), prompts, nullptr);
     QCOMPARE(runs.size(), 1);
-    QCOMPARE(runs[0].outcome, RecoveredRun::Outcome::Written);
-    QCOMPARE(runs[0].fileName, QStringLiteral("0007")); // the run's next number
-    const QList<DataLine> lines = ReadDataFile(QDir(records).filePath(QStringLiteral("0007")));
-    QCOMPARE(lines.size(), whole);
-    for (int i = 0; i < whole; ++i) {
-        QCOMPARE(lines[i].temperature, readings[size_t(i)].temperature);
-        QCOMPARE(lines[i].msSinceEpoch, MsOf(readings[size_t(i)].time));
+    const bool intact = damaged == 0 && cut == 0;
+    QCOMPARE(runs[0].outcome, damaged == 1 ? RecoveredRun::Outcome::NoHeader : RecoveredRun::Outcome::Written);
+    QCOMPARE(runs[0].unreadableRecords, intact ? 0 : 1);
+    const QList<DataLine> lines = ReadDataFile(QDir(records).filePath(QStringLiteral("0007"))); // the run's next number
+    QCOMPARE(lines.size(), recovered.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QCOMPARE(lines[i].temperature, readings[size_t(recovered[i])].temperature);
+        QCOMPARE(lines[i].msSinceEpoch, MsOf(readings[size_t(recovered[i])].time));
     }
+
+    // A damaged journal is never deleted, and the operator hears where it is
+    // and how much of it could not be read; it is not taken up again.
+    QCOMPARE(QFile::exists(journal), false);
+    QCOMPARE(QFile::exists(DamagedJournalName(journal)), !intact);
+    if (!intact) {
+        const Message box = RecoveryMessage(runs);
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QVERIFY2(box.text.contains(QStringLiteral("не удалось прочесть записей: 1"))
+                     && box.text.contains(QDir::toNativeSeparators(DamagedJournalName(journal))),
+                 qPrintable(box.text));
+        QVERIFY(RecoverJournals(dir.path(), prompts, nullptr).isEmpty());
+    }
+}
+
+void TestRecovery::recoveryHoldsTheFolderAndKeepsTheRunsInOrder()
+{
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    const QString journals = dir.filePath(QStringLiteral("journals"));
+    QVERIFY(QDir().mkpath(records) && QDir().mkpath(journals));
+    // The earlier run has the larger process number, so its name sorts last.
+    WriteJournal(journals + QStringLiteral("/run-9999-1000.journal"), {records, 0, MakeTime(2027, 1, 1, 12, 0, 0)},
+                 Readings(3, 100.0));
+    WriteJournal(journals + QStringLiteral("/run-10000-2000.journal"), {records, 0, MakeTime(2027, 1, 1, 13, 0, 0)},
+                 Readings(2, 200.0));
+
+    // While another program records into the folder, nothing is written
+    // there and the journals wait for the next start.
+    ScriptedMessages prompts;
+    {
+        RecordFolderLock other;
+        QCOMPARE(other.Take(records), RecordFolderLock::Hold::Held);
+        const QList<RecoveredRun> held = RecoverJournals(journals, prompts, nullptr);
+        QCOMPARE(held.size(), 2);
+        QCOMPARE(held[0].outcome, RecoveredRun::Outcome::FolderHeld);
+        QCOMPARE(held[1].outcome, RecoveredRun::Outcome::FolderHeld);
+        QCOMPARE(QDir(records).entryList(QDir::Files | QDir::Hidden), QStringList {RecordFolderLock::kFileName});
+        const Message box = RecoveryMessage(held);
+        QVERIFY2(box.text.contains(QStringLiteral("идёт запись другой копией программы"))
+                     && box.text.contains(QDir::toNativeSeparators(journals + QStringLiteral("/run-9999-1000.journal"))),
+                 qPrintable(box.text));
+        QCOMPARE(QDir(journals).entryList({QStringLiteral("*.journal")}, QDir::Files).size(), 2);
+    }
+
+    // Then the runs are written in the order they began.
+    const QList<RecoveredRun> written = RecoverJournals(journals, prompts, nullptr);
+    QCOMPARE(written.size(), 2);
+    QCOMPARE(Temperatures(ReadDataFile(QDir(records).filePath(QStringLiteral("0000")))), TemperaturesOf(Readings(3, 100.0)));
+    QCOMPARE(Temperatures(ReadDataFile(QDir(records).filePath(QStringLiteral("0001")))), TemperaturesOf(Readings(2, 200.0)));
+    QCOMPARE(QDir(records).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("0000"), QStringLiteral("0001")}));
+}
+
+void TestRecovery::recoveryWritesNoReadingTwiceAndOverwritesNothing()
+{
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    const QString journals = dir.filePath(QStringLiteral("journals"));
+    QVERIFY(QDir().mkpath(records) && QDir().mkpath(journals));
+
+    // The run was stopped between its save's sync and the journal's
+    // forgetting: "0003" holds the first four of the journal's nine readings.
+    const SYSTEMTIME reference = MakeTime(2027, 1, 1, 12, 0, 0);
+    const std::vector<TempSample> readings = Readings(9);
+    WriteJournal(journals + QStringLiteral("/run-1-1.journal"), {records, 3, reference}, readings);
+    ScriptedMessages prompts;
+    {
+        DataRecorder save(prompts);
+        save.SetFolder(records);
+        save.SetReferenceTime(reference);
+        SampleList store;
+        for (int i = 0; i < 4; ++i)
+            store.Append(readings[size_t(i)]);
+        const TempSample *mark = nullptr;
+        QVERIFY(save.WriteData(QStringLiteral("0003"), store, mark));
+    }
+    // After "9999": a name that a file has is refused and asked again.
+    WriteJournal(journals + QStringLiteral("/run-1-2.journal"), {records, 10000, reference}, Readings(2, 500.0));
+    QStringList offered {QStringLiteral("0003"), QStringLiteral("after-9999")};
+    QStringList titles;
+    prompts.prompt = [&](QDialog &dialog) {
+        titles << dialog.windowTitle();
+        static_cast<CFileNameDlg &>(dialog).m_strFileName = offered.takeFirst();
+        return int(QDialog::Accepted);
+    };
+
+    const QList<RecoveredRun> runs = RecoverJournals(journals, prompts, nullptr);
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs[0].alreadySaved, 4);
+    QCOMPARE(runs[0].fileName, QStringLiteral("0004"));
+    QCOMPARE(Temperatures(ReadDataFiles(records)), TemperaturesOf(readings));
+    QCOMPARE(titles.size(), 2);
+    QVERIFY(titles[0].contains(QStringLiteral("Восстановление")));
+    QCOMPARE(prompts.shown.size(), 1);
+    QVERIFY(prompts.shown[0].text.contains(QStringLiteral("\"0003\" уже есть")));
+    QCOMPARE(runs[1].fileName, QStringLiteral("after-9999"));
+    QCOMPARE(Temperatures(ReadDataFile(QDir(records).filePath(QStringLiteral("0003")))),
+             TemperaturesOf(std::vector<TempSample>(readings.begin(), readings.begin() + 4)));
+    QCOMPARE(Temperatures(ReadDataFile(QDir(records).filePath(QStringLiteral("after-9999")))),
+             TemperaturesOf(Readings(2, 500.0)));
+}
+
+void TestRecovery::fullDisksLeaveNoPartialFileAndSayWhy()
+{
+    QTemporaryDir dir;
+    const QByteArray records = QFile::encodeName(dir.filePath(QStringLiteral("records")));
+    const QByteArray journals = QFile::encodeName(dir.filePath(QStringLiteral("journals")));
+    SmallDisk recordDisk(records, 64 * 1024);
+    SmallDisk journalDisk(journals, 1024 * 1024);
+    if (!recordDisk.Mounted() || !journalDisk.Mounted())
+        QSKIP("mounting a small tmpfs needs root");
+    const QString recordFolder = QFile::decodeName(records);
+    const QString journalFolder = QFile::decodeName(journals);
+    const std::vector<TempSample> readings = Readings(10000); // about 150 KB of text
+    WriteJournal(journalFolder + QStringLiteral("/run-1-1.journal"), {recordFolder, 0, MakeTime(2027, 1, 1, 12, 0, 0)},
+                 readings);
+    ScriptedMessages prompts;
+
+    // A journal disk that is full at start-up: the journal waits, and the box says why.
+    const QString filler = journalDisk.Fill();
+    QList<RecoveredRun> runs = RecoverJournals(journalFolder, prompts, nullptr);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs[0].outcome, RecoveredRun::Outcome::JournalNotLockable);
+    QVERIFY(RecoveryMessage(runs).text.contains(QStringLiteral("нет места")));
+    QVERIFY(QDir(recordFolder).isEmpty(QDir::Files | QDir::Hidden));
+    QVERIFY(QFile::remove(filler));
+
+    // The record folder fills part-way: no part of the file stays behind.
+    runs = RecoverJournals(journalFolder, prompts, nullptr);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs[0].outcome, RecoveredRun::Outcome::FolderNotWritable);
+    QCOMPARE(QDir(recordFolder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY(QFile::exists(journalFolder + QStringLiteral("/run-1-1.journal")));
+
+    // With room, the next start writes every reading once.
+    QVERIFY(recordDisk.Resize(1024 * 1024));
+    runs = RecoverJournals(journalFolder, prompts, nullptr);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs[0].outcome, RecoveredRun::Outcome::Written);
+    QCOMPARE(Temperatures(ReadDataFiles(recordFolder)), TemperaturesOf(readings));
 }
 
 QTEST_MAIN(TestRecovery)

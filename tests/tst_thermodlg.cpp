@@ -42,27 +42,6 @@ namespace {
 
 constexpr int kStart = 1, kCancel = 2, kMinT = 1024, kTemperature = 1026, kStop = 1029;
 
-// Every reading of the numbered data files of a folder, in file order.
-QList<DataLine> ReadDataFiles(const QString &folder, int *files = nullptr)
-{
-    static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
-    QList<DataLine> out;
-    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name).filter(numbered);
-    for (const QString &name : names)
-        out += ReadDataFile(QDir(folder).filePath(name));
-    if (files)
-        *files = int(names.size());
-    return out;
-}
-
-QList<double> Temperatures(const QList<DataLine> &lines)
-{
-    QList<double> out;
-    for (const DataLine &line : lines)
-        out.append(line.temperature);
-    return out;
-}
-
 // The temperatures that Send(count, first) puts on the line, as data files
 // write them (six significant digits).
 QList<double> Sent(int count, double first)
@@ -126,6 +105,7 @@ private slots:
     void cleanEndLeavesNoJournal();
     void failedSavesKeepTheReadingsInTheJournal();
     void diskFullInAFileLeavesWholeLinesAndOneBox();
+    void fullJournalDiskNeverKeepsSavedReadingsAndCountsTruly();
     void unreadableSettingsStillGiveAWorkingChart();
     void floodIsSavedWholeAndItsMemoryGivenBack();
     void runThroughTwoHangUpsKeepsEveryFrame();
@@ -952,8 +932,11 @@ void TestThermoDlg::failedSavesKeepTheReadingsInTheJournal()
     QVERIFY(m_messages->shown[1].text.startsWith(QStringLiteral("Не удалось сохранить данные")));
     QVERIFY(m_messages->shown[1].text.contains(QDir::toNativeSeparators(Journals())));
 
-    // The next start writes them as the run's next file.
+    // The next start writes them as the run's next file. (The run's hold was
+    // left in the folder while it stood aside; this process still lives, so
+    // it would count as held.)
     MendRecords();
+    QFile::remove(QDir(Records()).filePath(RecordFolderLock::kFileName));
     m_dlg->RecoverInterruptedRuns();
     QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("0003")))), Sent(3, 50.0));
     QCOMPARE(Temperatures(ReadDataFiles(Records())), Sent(4, 30.0) + Sent(2, 40.0) + Sent(3, 50.0));
@@ -971,7 +954,9 @@ void TestThermoDlg::diskFullInAFileLeavesWholeLinesAndOneBox()
     auto full = std::make_unique<FileSizeLimit>(kRoom);
     int boxesBehind = -1;
     QString shownBehind;
-    m_messages->whileShown = [&](const Message &) {
+    m_messages->whileShown = [&](const Message &box) {
+        if (box.text != QStringLiteral("Не удалось сохранить данные") || boxesBehind >= 0)
+            return;
         full.reset();
         // Later ticks fail too while the box is open, but add no box.
         BreakRecords();
@@ -980,13 +965,17 @@ void TestThermoDlg::diskFullInAFileLeavesWholeLinesAndOneBox()
         shownBehind = TemplateControl<QLineEdit>(m_dlg.get(), kTemperature)->text();
         m_dlg->OnSavingTick();
         m_dlg->OnSavingTick();
-        boxesBehind = int(m_messages->shown.size());
+        boxesBehind = int(std::count_if(m_messages->shown.cbegin(), m_messages->shown.cend(), [](const Message &box) {
+            return box.text == QStringLiteral("Не удалось сохранить данные");
+        }));
         MendRecords();
     };
     m_dlg->OnSavingTick(); // "0000" fills the room and fails
 
     QCOMPARE(boxesBehind, 1);
-    QCOMPARE(m_messages->shown.size(), 1);
+    // The journal failed in the same save and said so once, after the lock was free.
+    QCOMPARE(m_messages->shown.size(), 2);
+    QVERIFY(m_messages->shown[1].text.startsWith(QStringLiteral("Не удаётся вести журнал сеанса")));
     QCOMPARE(shownBehind.toDouble(), Sent(5, 300.0).back());
     QFile cut(QDir(Records()).filePath(QStringLiteral("0000")));
     QVERIFY(cut.open(QIODevice::ReadOnly));
@@ -1001,6 +990,50 @@ void TestThermoDlg::diskFullInAFileLeavesWholeLinesAndOneBox()
     m_dlg->OnSavingTick();
     QCOMPARE(Temperatures(ReadDataFile(QDir(Records()).filePath(QStringLiteral("0003")))),
              Sent(2000, 1000.0) + Sent(5, 300.0));
+}
+
+void TestThermoDlg::fullJournalDiskNeverKeepsSavedReadingsAndCountsTruly()
+{
+    SmallDisk disk(QFile::encodeName(Journals()), 256 * 1024);
+    if (!disk.Mounted())
+        QSKIP("mounting a small tmpfs needs root");
+    const auto journalWarnings = [this] {
+        return std::count_if(m_messages->shown.cbegin(), m_messages->shown.cend(), [](const Message &box) {
+            return box.text.startsWith(QStringLiteral("Не удаётся вести журнал сеанса"));
+        });
+    };
+    WriteSettings(m_sim->DevicePath(), 300);
+    MakeDialog();
+    m_dlg->accept();
+    Send(100, 100.0);
+    QTRY_COMPARE(Journal().readings.size(), size_t(100));
+
+    // No room for a journal written anew after the save: it forgets in place,
+    // so a recovery could never write these readings a second time.
+    const QString filler = disk.Fill();
+    m_dlg->OnSavingTick();
+    QCOMPARE(Temperatures(ReadDataFiles(Records())), Sent(100, 100.0));
+    QCOMPARE(Journal().readings.size(), size_t(0));
+    QCOMPARE(Journal().header.nextFile, 1);
+    QTRY_COMPARE(journalWarnings(), 1); // in the window, once
+
+    // Room for a little more, then none: the last save fails, and the box
+    // counts what the journal really holds.
+    QVERIFY(QFile::resize(filler, QFileInfo(filler).size() - 12 * 1024));
+    Send(300, 200.0);
+    QTRY_COMPARE(Journal().readings.size(), size_t(300));
+    Send(2000, 300.0);
+    QTest::qWait(2500);
+    BreakRecords();
+    m_dlg->OnStop();
+    MendRecords();
+    const QString box = m_messages->shown.back().text;
+    QVERIFY2(box.startsWith(QStringLiteral("Не удалось сохранить данные")), qPrintable(box));
+    QCOMPARE(Journal().readings.size(), size_t(300));
+    QVERIFY2(box.contains(QStringLiteral("Показания (300) сохранены в журнале"))
+                 && box.contains(QStringLiteral("Показания (2000) сохранить не удалось")),
+             qPrintable(box));
+    QCOMPARE(journalWarnings(), 1);
 }
 
 void TestThermoDlg::unreadableSettingsStillGiveAWorkingChart()
