@@ -50,7 +50,8 @@ public:
             // A frame already open is abandoned.
             m_nDigit = 1;
             m_nValue = 0;
-            m_stFrameTime = m_timeSource ? m_timeSource() : m_clock.Now();
+            m_nFrameUtcMs = 0;
+            m_stFrameTime = m_timeSource ? m_timeSource() : m_clock.Now(&m_nFrameUtcMs);
             return false;
         }
         const int digit = framedecoder_detail::kHexValue[byte];
@@ -66,6 +67,7 @@ public:
             return false;
         m_nDigit = 0;
         m_reading.time = m_stFrameTime;
+        m_reading.utcMs = m_nFrameUtcMs;
         m_reading.temperature = TemperatureOf(m_nValue);
         return true;
     }
@@ -84,5 +86,6 @@ private:
     int m_nDigit = 0; // where the next digit goes: 1 to 8 while a frame is open, 0 when none is
     int m_nValue = 0;
     SYSTEMTIME m_stFrameTime {};
+    std::int64_t m_nFrameUtcMs = 0;
     TempSample m_reading {};
 };

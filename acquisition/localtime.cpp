@@ -59,10 +59,12 @@ std::time_t LocalSecondsCache::Of(const SYSTEMTIME &st)
     return m_nHourSeconds + st.wMinute * 60 + st.wSecond;
 }
 
-SYSTEMTIME LocalClock::Now()
+SYSTEMTIME LocalClock::Now(std::int64_t *utcMs)
 {
     using namespace std::chrono;
     const auto sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    if (utcMs)
+        *utcMs = sinceEpoch;
     const std::int64_t second = sinceEpoch >= 0 ? sinceEpoch / 1000 : (sinceEpoch - 999) / 1000;
     if (second != m_nCachedSecond) {
         m_stCached = CalendarOf(static_cast<std::time_t>(second));

@@ -51,7 +51,8 @@ private:
 class LocalClock
 {
 public:
-    SYSTEMTIME Now();
+    // With `utcMs`, also the instant of the time given.
+    SYSTEMTIME Now(std::int64_t *utcMs = nullptr);
 
 private:
     std::int64_t m_nCachedSecond = INT64_MIN;

@@ -206,7 +206,8 @@ void CThermoDlg::OnOK()
 
 JournalHeader CThermoDlg::NextSave() const
 {
-    return JournalHeader {m_recorder.Folder(), m_recorder.FileCounter(), m_recorder.ReferenceTime()};
+    return JournalHeader {m_recorder.Folder(), m_recorder.FileCounter(), m_recorder.ReferenceTime(),
+                          m_recorder.ReferenceUtcMs()};
 }
 
 void CThermoDlg::RecoverInterruptedRuns()

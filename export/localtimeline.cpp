@@ -69,6 +69,12 @@ int LocalTimeLine::OffsetAt(qint64 utcMs)
     return m_nOffset;
 }
 
+qint64 LocalTimeLine::NextTransitionAfter(qint64 utcMs) const
+{
+    const QTimeZone::OffsetData next = m_zone.nextTransition(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC));
+    return next.atUtc.isValid() ? next.atUtc.toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
+}
+
 int LocalTimeLine::ShiftNear(qint64 utcMs) const
 {
     const auto offsetAt = [this](qint64 ms) {

@@ -23,6 +23,8 @@ public:
     // The other offset in force around an instant (the one before or after a
     // transition within a day of it); equal to OffsetAt when none is near.
     int ShiftNear(qint64 utcMs) const;
+    // The first change of offset after an instant; the largest instant when none comes.
+    qint64 NextTransitionAfter(qint64 utcMs) const;
 
 private:
     QTimeZone m_zone;

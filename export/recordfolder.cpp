@@ -114,6 +114,7 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
     qint64 start = 0;
     bool started = false;
     qint64 correctionMs = 0;
+    qint64 correctUntilMs = 0;
     qint64 previousMs = 0;
     FolderReading out {};
     out.file = number;
@@ -145,15 +146,21 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
                                        m_nLastMs == std::numeric_limits<qint64>::min() ? m_nLastMs : m_nLastMs - offsetMs);
             started = true;
         }
-        qint64 utcMs = start + offsetMs + correctionMs;
-        if (utcMs < previousMs) {
-            // Offsets that fall back by the daylight-saving shift were reckoned
-            // from the repeated hour's local times as if they were the first
-            // pass: they go on from where they were.
+        // Files of this version hold real elapsed seconds. Older versions
+        // reckoned the offsets from local calendar times, and those of the
+        // repeated hour's second pass as if they were its first: such offsets
+        // fall back by the daylight-saving shift and come forward again when
+        // the clock leaves that hour. They are carried on in between.
+        const qint64 rawMs = start + offsetMs;
+        if (correctionMs != 0 && rawMs >= correctUntilMs)
+            correctionMs = 0;
+        qint64 utcMs = rawMs + correctionMs;
+        if (utcMs < previousMs && correctionMs == 0) {
             const qint64 shiftMs = qint64(std::abs(timeLine.ShiftNear(utcMs) - timeLine.OffsetAt(utcMs))) * 1000;
             const qint64 drop = previousMs - utcMs;
             if (shiftMs > 0 && std::abs(drop - shiftMs) < shiftMs / 2) {
-                correctionMs += shiftMs;
+                correctionMs = shiftMs;
+                correctUntilMs = timeLine.NextTransitionAfter(rawMs);
                 utcMs += shiftMs;
             }
         }

@@ -16,7 +16,18 @@ constexpr int kFileStartSize = 8;
 constexpr char kHeaderType = 'H';
 constexpr char kReadingsType = 'R';
 constexpr int kTimeSize = 16;
-constexpr int kReadingSize = kTimeSize + 8;
+constexpr int kOldestVersion = 1;
+
+// Bytes of one reading, and the least a header's payload takes, in a version.
+constexpr int ReadingSize(int version)
+{
+    return kTimeSize + 8 + (version >= 2 ? 8 : 0);
+}
+
+constexpr int LeastHeaderSize(int version)
+{
+    return 4 + kTimeSize + (version >= 2 ? 8 : 0) + 4;
+}
 constexpr int kRecordOverhead = 4 + 1 + 4; // length, type, check
 
 template<typename T>
@@ -81,31 +92,33 @@ private:
     QByteArrayView m_bytes;
 };
 
-bool ParseHeader(QByteArrayView payload, JournalHeader &header)
+bool ParseHeader(QByteArrayView payload, int version, JournalHeader &header)
 {
     Reader in(payload);
     std::int32_t nextFile = 0;
     std::uint32_t folderSize = 0;
     QByteArrayView folder;
-    if (!in.Get(nextFile) || !in.GetTime(header.reference) || !in.Get(folderSize)
-        || !in.GetBytes(qsizetype(folderSize), folder) || !in.AtEnd())
+    if (!in.Get(nextFile) || !in.GetTime(header.reference) || (version >= 2 && !in.Get(header.referenceUtcMs))
+        || !in.Get(folderSize) || !in.GetBytes(qsizetype(folderSize), folder) || !in.AtEnd())
         return false;
     header.nextFile = nextFile;
     header.folder = FromNativeName(folder.toByteArray());
     return true;
 }
 
-bool ParseReadings(QByteArrayView payload, std::vector<TempSample> &readings)
+bool ParseReadings(QByteArrayView payload, int version, std::vector<TempSample> &readings)
 {
     Reader in(payload);
     std::uint32_t count = 0;
-    if (!in.Get(count) || payload.size() != 4 + qsizetype(count) * kReadingSize)
+    if (!in.Get(count) || payload.size() != 4 + qsizetype(count) * ReadingSize(version))
         return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         TempSample reading {};
         std::uint64_t bits = 0;
         in.GetTime(reading.time);
         in.Get(bits);
+        if (version >= 2)
+            in.Get(reading.utcMs);
         reading.temperature = std::bit_cast<double>(bits);
         readings.push_back(reading);
     }
@@ -129,6 +142,7 @@ QByteArray HeaderRecord(const JournalHeader &header)
     QByteArray payload;
     Put<std::int32_t>(payload, header.nextFile);
     PutTime(payload, header.reference);
+    Put<std::int64_t>(payload, header.referenceUtcMs);
     Put<std::uint32_t>(payload, static_cast<std::uint32_t>(folder.size()));
     payload.append(folder);
     return Record(kHeaderType, payload);
@@ -140,11 +154,12 @@ QByteArray ReadingsRecords(std::span<const TempSample> readings)
     while (!readings.empty()) {
         const std::span<const TempSample> part = readings.first(std::min<size_t>(readings.size(), kMaxReadingsPerRecord));
         QByteArray payload;
-        payload.reserve(4 + qsizetype(part.size()) * kReadingSize);
+        payload.reserve(4 + qsizetype(part.size()) * ReadingSize(journalformat::kVersion));
         Put<std::uint32_t>(payload, static_cast<std::uint32_t>(part.size()));
         for (const TempSample &reading : part) {
             PutTime(payload, reading.time);
             Put<std::uint64_t>(payload, std::bit_cast<std::uint64_t>(reading.temperature));
+            Put<std::int64_t>(payload, reading.utcMs);
         }
         records.append(Record(kReadingsType, payload));
         readings = readings.subspan(part.size());
@@ -158,7 +173,7 @@ namespace {
 
 // The record at the front of `rest`, when it is whole and understood: its
 // size; what it holds goes into `contents`. Zero for anything else.
-qsizetype TakeRecord(QByteArrayView rest, JournalContents &contents)
+qsizetype TakeRecord(QByteArrayView rest, int version, JournalContents &contents)
 {
     Reader in(rest);
     std::uint32_t length = 0;
@@ -169,10 +184,10 @@ qsizetype TakeRecord(QByteArrayView rest, JournalContents &contents)
     // every offset, and most fail here without a checksum.
     if (type == std::uint8_t(kReadingsType)) {
         std::uint32_t count = 0;
-        if (length < 4 || (length - 4) % kReadingSize != 0 || !Reader(rest.sliced(5)).Get(count)
-            || count != (length - 4) / kReadingSize)
+        const std::uint32_t size = ReadingSize(version);
+        if (length < 4 || (length - 4) % size != 0 || !Reader(rest.sliced(5)).Get(count) || count != (length - 4) / size)
             return 0;
-    } else if (type != std::uint8_t(kHeaderType) || length < 4 + kTimeSize + 4) {
+    } else if (type != std::uint8_t(kHeaderType) || length < std::uint32_t(LeastHeaderSize(version))) {
         return 0;
     }
     QByteArrayView payload;
@@ -181,11 +196,11 @@ qsizetype TakeRecord(QByteArrayView rest, JournalContents &contents)
         return 0;
     if (type == std::uint8_t(kHeaderType)) {
         JournalHeader header;
-        if (!ParseHeader(payload, header))
+        if (!ParseHeader(payload, version, header))
             return 0;
         contents.header = header;
         contents.hasHeader = true;
-    } else if (!ParseReadings(payload, contents.readings)) {
+    } else if (!ParseReadings(payload, version, contents.readings)) {
         return 0;
     }
     return qsizetype(length) + kRecordOverhead;
@@ -201,7 +216,7 @@ JournalContents ReadJournal(const QByteArray &bytes)
     const std::uint16_t version = qFromLittleEndian<std::uint16_t>(bytes.constData() + kMagicSize);
     if (version > journalformat::kVersion)
         contents.status = JournalContents::Status::NewerFormat;
-    if (version != journalformat::kVersion)
+    if (version < kOldestVersion || version > journalformat::kVersion)
         return contents;
     contents.status = JournalContents::Status::Read;
 
@@ -212,7 +227,7 @@ JournalContents ReadJournal(const QByteArray &bytes)
     QByteArrayView rest = QByteArrayView(bytes).sliced(kFileStartSize);
     bool inDamage = false;
     while (!rest.isEmpty()) {
-        const qsizetype size = TakeRecord(rest, contents);
+        const qsizetype size = TakeRecord(rest, version, contents);
         if (size > 0) {
             rest = rest.sliced(size);
             inDamage = false;

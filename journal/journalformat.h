@@ -16,19 +16,21 @@ struct JournalHeader
     QString folder; // absolute path
     int nextFile = 0;
     SYSTEMTIME reference {};
+    std::int64_t referenceUtcMs = 0; // its instant; 0 where not known
 };
 
 // The journal file: eight bytes "CVJRNL" and a 16-bit format version, then
 // records. A record is its payload's length (32 bits), its type (8 bits), the
 // payload and a CRC-32 of all of these, little-endian throughout. A header
 // record holds a JournalHeader (the last one counts); a readings record holds
-// readings exactly as the store keeps them (the eight 16-bit time fields and
-// the temperature's 64 bits). A record that is cut short or fails its check
+// readings exactly as the store keeps them (the eight 16-bit time fields, the
+// temperature's 64 bits and, from version 2 on, the 64-bit instant; the
+// header then carries its reference's instant too). Version 1 is still read. A record that is cut short or fails its check
 // is never misread: it is counted as unreadable and reading goes on at the
 // next whole record.
 namespace journalformat {
 
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2;
 
 QByteArray FileStart();
 QByteArray HeaderRecord(const JournalHeader &header);

@@ -57,11 +57,11 @@ size_t AlreadySaved(const QString &dataFile, const JournalHeader &header, const 
     QByteArray expected = DataFileHeader(header.reference);
     if (!bytes.startsWith(expected))
         return 0;
-    OffsetClock offsets(header.reference);
+    OffsetClock offsets(header.reference, header.referenceUtcMs);
     size_t same = 0;
     while (same < readings.size() && expected.size() < bytes.size()) {
         const TempSample &reading = readings[same];
-        const QByteArray line = DataFileLine(offsets.SecondsTo(reading.time), reading.temperature);
+        const QByteArray line = DataFileLine(offsets.SecondsTo(reading.time, reading.utcMs), reading.temperature);
         if (bytes.mid(expected.size(), line.size()) != line)
             return 0; // another run's file, or another save's
         expected += line;
@@ -98,12 +98,12 @@ std::optional<QString> AskFileName(const QString &folder, MessageSeam &prompts, 
 
 // Writes the readings under a hidden name, then gives the file its name,
 // never over a file that has it. Nothing is left behind on failure.
-bool WriteWhole(const QString &folder, const QString &name, const SYSTEMTIME &reference,
+bool WriteWhole(const QString &folder, const QString &name, const JournalHeader &header,
                 const std::vector<TempSample> &readings, MessageSeam &prompts)
 {
     DataRecorder recorder(prompts);
     recorder.SetFolder(folder);
-    recorder.SetReferenceTime(reference);
+    recorder.SetReferenceTime(header.reference, header.referenceUtcMs);
     SampleList store;
     for (const TempSample &reading : readings)
         store.Append(reading);
@@ -189,7 +189,7 @@ RecoveredRun Recover(const QString &path, MessageSeam &prompts, QWidget *promptP
             run.outcome = RecoveredRun::Outcome::NameNotGiven;
             return run;
         }
-        if (!WriteWhole(header.folder, *name, header.reference, readings, prompts)) {
+        if (!WriteWhole(header.folder, *name, header, readings, prompts)) {
             run.outcome = RecoveredRun::Outcome::FolderNotWritable;
             return run;
         }

@@ -40,8 +40,9 @@ QByteArray DataFileLine(double offsetSeconds, double temperature)
     return QByteArray(text, WriteDataFileLine(text, offsetSeconds, temperature) - text);
 }
 
-OffsetClock::OffsetClock(const SYSTEMTIME &reference)
+OffsetClock::OffsetClock(const SYSTEMTIME &reference, std::int64_t referenceUtcMs)
     : m_nReferenceMs(reference.wMilliseconds)
+    , m_nReferenceUtcMs(referenceUtcMs)
 {
     LocalSecondsCache once;
     m_nReferenceSeconds = WholeSeconds(once, reference);
@@ -52,8 +53,10 @@ std::time_t OffsetClock::WholeSeconds(LocalSecondsCache &cache, const SYSTEMTIME
     return st.wYear < 1900 ? 0 : cache.Of(st);
 }
 
-double OffsetClock::SecondsTo(const SYSTEMTIME &reading)
+double OffsetClock::SecondsTo(const SYSTEMTIME &reading, std::int64_t readingUtcMs)
 {
+    if (readingUtcMs != 0 && m_nReferenceUtcMs != 0)
+        return static_cast<double>(readingUtcMs - m_nReferenceUtcMs) * 0.001;
     const double wholeSeconds = static_cast<double>(WholeSeconds(m_readingSeconds, reading) - m_nReferenceSeconds);
     return wholeSeconds + (static_cast<int>(reading.wMilliseconds) - m_nReferenceMs) * 0.001;
 }

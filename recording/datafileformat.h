@@ -18,14 +18,16 @@ QByteArray DataFileLine(double offsetSeconds, double temperature);
 constexpr int kMaxDataFileLine = 64;
 char *WriteDataFileLine(char *out, double offsetSeconds, double temperature);
 
-// Seconds from the reference time to the reading: whole local calendar
-// seconds through mktime (a year below 1900 counts as 0) plus the difference
-// of the milliseconds. Negative for a reading taken before the reference time.
+// Seconds from the reference time to the reading: the real time that passed
+// between their instants, also across a change of daylight saving. Where an
+// instant is not known (0), whole local calendar seconds through mktime (a
+// year below 1900 counts as 0) plus the difference of the milliseconds.
+// Negative for a reading taken before the reference time.
 class OffsetClock
 {
 public:
-    explicit OffsetClock(const SYSTEMTIME &reference);
-    double SecondsTo(const SYSTEMTIME &reading);
+    explicit OffsetClock(const SYSTEMTIME &reference, std::int64_t referenceUtcMs = 0);
+    double SecondsTo(const SYSTEMTIME &reading, std::int64_t readingUtcMs = 0);
 
 private:
     static std::time_t WholeSeconds(LocalSecondsCache &cache, const SYSTEMTIME &st);
@@ -33,4 +35,5 @@ private:
     LocalSecondsCache m_readingSeconds;
     std::time_t m_nReferenceSeconds;
     int m_nReferenceMs;
+    std::int64_t m_nReferenceUtcMs;
 };

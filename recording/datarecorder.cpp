@@ -34,7 +34,8 @@ DataRecorder::DataRecorder(MessageSeam &prompts, QWidget *promptParent)
 
 void DataRecorder::SetReferenceTimeToNow()
 {
-    GetLocalTime(&m_stRefTime);
+    m_stRefTime = LocalClock().Now(&m_nRefUtcMs);
+    m_nRefUtcMs -= m_stRefTime.wMilliseconds;
     m_stRefTime.wMilliseconds = 0;
 }
 
@@ -84,11 +85,11 @@ bool DataRecorder::WriteDataFile(const QString &path, const SampleList &store, c
     if (unsaved > 0) {
         if (!lines.Append(DataFileHeader(m_stRefTime)))
             return false;
-        OffsetClock offsets(m_stRefTime);
+        OffsetClock offsets(m_stRefTime, m_nRefUtcMs);
         for (int i = unsaved - 1; i >= 0; --i) {
             const TempSample &reading = *store.GetAt(i);
             char *const line = lines.Reserve(kMaxDataFileLine);
-            const char *const end = WriteDataFileLine(line, offsets.SecondsTo(reading.time), reading.temperature);
+            const char *const end = WriteDataFileLine(line, offsets.SecondsTo(reading.time, reading.utcMs), reading.temperature);
             if (!lines.Commit(end - line))
                 return false;
         }

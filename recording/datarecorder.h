@@ -35,7 +35,13 @@ public:
 
     // The time origin of the next data file; its milliseconds are 0.
     SYSTEMTIME ReferenceTime() const { return m_stRefTime; }
-    void SetReferenceTime(const SYSTEMTIME &reference) { m_stRefTime = reference; }
+    // Its instant, or 0 where it is not known.
+    std::int64_t ReferenceUtcMs() const { return m_nRefUtcMs; }
+    void SetReferenceTime(const SYSTEMTIME &reference, std::int64_t utcMs = 0)
+    {
+        m_stRefTime = reference;
+        m_nRefUtcMs = utcMs;
+    }
     void SetReferenceTimeToNow();
 
     // The name of the next data file. While numbers last it is the next one
@@ -69,4 +75,5 @@ private:
     QString m_strFolder;
     int m_nFileCounter = 0;
     SYSTEMTIME m_stRefTime {};
+    std::int64_t m_nRefUtcMs = 0;
 };

@@ -1,6 +1,9 @@
 // calorivista-export on a record folder that the program's own writer made,
 // across the hour that repeats when daylight saving ends.
 #include "datarecorder.h"
+#include "journalformat.h"
+#include "journalrecovery.h"
+#include "datafileformat.h"
 #include "messageseam.h"
 #include "samplelist.h"
 
@@ -51,6 +54,8 @@ class TestExport : public QObject
 private slots:
     void initTestCase();
     void folderAcrossTheRepeatedHour();
+    void readingsEverySecondAcrossTheChange_data();
+    void readingsEverySecondAcrossTheChange();
 };
 
 void TestExport::initTestCase()
@@ -127,6 +132,92 @@ void TestExport::folderAcrossTheRepeatedHour()
     }
     const QImage picture(dir.filePath(QStringLiteral("run.png")));
     QCOMPARE(picture.size(), QSize(800, 500));
+}
+
+void TestExport::readingsEverySecondAcrossTheChange_data()
+{
+    QTest::addColumn<bool>("olderFile");
+    QTest::newRow("saved and recovered by this version") << false;
+    QTest::newRow("one file of an older version") << true;
+}
+
+// A reading every second from 01:55 CEST to 03:05 CET. This version saves up
+// to 02:25 CET, then is killed; the recovery writes the rest under a header
+// ("2:25:0") that the clock showed an hour earlier too. Offsets are real
+// seconds, and the export puts each reading at its own instant. An older
+// version's file (offsets reckoned from calendar times: back by an hour at
+// 02:00 CET, forward again at 03:00 CET) exports as exactly.
+void TestExport::readingsEverySecondAcrossTheChange()
+{
+    QFETCH(bool, olderFile);
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    const QString journals = dir.filePath(QStringLiteral("journals"));
+    QVERIFY(QDir().mkpath(records) && QDir().mkpath(journals));
+    const qint64 firstMs = QDateTime(QDate(2026, 10, 24), QTime(23, 55), Qt::UTC).toMSecsSinceEpoch();
+    const qint64 changeMs = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+    constexpr int kCount = 130 * 60 + 1;
+    constexpr int kSaved = 90 * 60; // up to 02:25 CET
+    std::vector<TempSample> readings;
+    for (int i = 0; i < kCount; ++i)
+        readings.push_back({LocalStamp(firstMs + i * 1000LL), 1000.0 + i % 500, firstMs + i * 1000LL});
+
+    if (olderFile) {
+        QByteArray text = "25.10.2026 1:55:0\r\n";
+        for (int i = 0; i < kCount; ++i) {
+            const qint64 at = firstMs + i * 1000LL;
+            const bool secondPass = at >= changeMs && at < changeMs + 3600 * 1000;
+            text += DataFileLine(i - (secondPass ? 3600 : 0), readings[size_t(i)].temperature);
+        }
+        QFile file(QDir(records).filePath(QStringLiteral("0000")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    } else {
+        MessageSeam prompts;
+        DataRecorder recorder(prompts);
+        recorder.SetFolder(records);
+        recorder.SetReferenceTime(LocalStamp(firstMs), firstMs);
+        SampleList store;
+        for (int i = 0; i < kSaved; ++i)
+            store.Append(readings[size_t(i)]);
+        const TempSample *mark = nullptr;
+        QVERIFY(recorder.WriteData(*recorder.TakeFileName(), store, mark));
+        const qint64 savedAtMs = firstMs + kSaved * 1000LL;
+        const JournalHeader header {records, 1, LocalStamp(savedAtMs), savedAtMs};
+        QCOMPARE(header.reference.wHour, 2); // the repeated hour's second pass
+        QFile journal(journals + QStringLiteral("/run-1-1.journal"));
+        QVERIFY(journal.open(QIODevice::WriteOnly));
+        journal.write(journalformat::FileStart() + journalformat::HeaderRecord(header)
+                      + journalformat::ReadingsRecords(std::span(readings).subspan(kSaved)));
+        journal.close();
+        const QList<RecoveredRun> runs = RecoverJournals(journals, prompts, nullptr);
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs[0].fileName, QStringLiteral("0001"));
+        // In each file the offsets rise by one second a line.
+        for (const QString &name : {QStringLiteral("0000"), QStringLiteral("0001")}) {
+            QFile file(QDir(records).filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QList<QByteArray> lines = file.readAll().split('\n');
+            for (int line = 1; line < lines.size() - 1; ++line)
+                QCOMPARE(lines[line].split(' ').first(), QByteArray::number(line - 1));
+        }
+    }
+
+    QProcess exporter;
+    exporter.start(QStringLiteral(CALORIVISTA_EXPORT), {records, QStringLiteral("-o"), dir.filePath(QStringLiteral("run.csv"))});
+    QVERIFY(exporter.waitForFinished(30000));
+    QCOMPARE(exporter.exitCode(), 0);
+    QFile csv(dir.filePath(QStringLiteral("run.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.size(), kCount + 2);
+    for (int i = 0; i < kCount; ++i) {
+        const QList<QByteArray> fields = lines[i + 1].trimmed().split(',');
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+        QCOMPARE(time.toMSecsSinceEpoch(), firstMs + i * 1000LL);
+        QVERIFY2(fields[0].endsWith(firstMs + i * 1000LL < changeMs ? "+02:00" : "+01:00"), fields[0].constData());
+        QCOMPARE(fields[1], QByteArray::number(i) + ".000");
+    }
 }
 
 QTEST_GUILESS_MAIN(TestExport)
