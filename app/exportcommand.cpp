@@ -23,7 +23,9 @@ void ExportFolderToCsv(MessageSeam &messages, QWidget *owner, const QString &fol
         return;
     }
     QString target = messages.AskFileToSave(owner, kCaption,
-                                            QDir(folder).filePath(QDir(folder).dirName() + QStringLiteral(".csv")),
+                                            // beside the folder: a file inside it would join its data
+                                            QFileInfo(QDir(folder).absolutePath()).dir().filePath(
+                                                QDir(folder).dirName() + QStringLiteral(".csv")),
                                             QStringLiteral("CSV (*.csv)"));
     if (target.isEmpty())
         return;
@@ -51,14 +53,19 @@ void ExportFolderToCsv(MessageSeam &messages, QWidget *owner, const QString &fol
         return !progress.wasCanceled();
     });
     progress.reset();
-    csv.close();
+    csv.close(); // closing writes what is buffered: its failure counts too
+    QString failure = result.error;
+    if (failure.isEmpty() && csv.error() != QFileDevice::NoError)
+        failure = QStringLiteral("не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(target), csv.errorString());
 
     if (result.cancelled) {
         QFile::remove(target); // half an export is no export
         return;
     }
-    if (!result.error.isEmpty()) {
-        messages.Show(ErrorMessage(QStringLiteral("Экспорт не удался: ") + result.error, kCaption));
+    if (!failure.isEmpty()) {
+        if (QFileInfo(target).isFile())
+            QFile::remove(target); // half an export is no export
+        messages.Show(ErrorMessage(QStringLiteral("Экспорт не удался: ") + failure, kCaption));
         return;
     }
     QString text = QStringLiteral("Показаний: %1 из %2 файлов данных\nв файле %3")

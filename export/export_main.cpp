@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTextStream>
 
@@ -12,12 +13,13 @@
 
 namespace {
 
+// A bound of --from or --to; a bound that is not a time makes `ok` false.
 std::optional<qint64> ParseTime(const QString &text, bool *ok)
 {
     if (text.isEmpty())
         return std::nullopt;
     const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
-    *ok = time.isValid();
+    *ok = *ok && time.isValid();
     return time.toMSecsSinceEpoch(); // without an offset: local time
 }
 
@@ -36,7 +38,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Joins the numbered data files of a Calorivista record folder into one CSV\n"
         "(time,elapsed_s,temperature_c,file) and, with --png, draws the whole run.\n"
-        "Exit status: 0 all read, 1 something damaged was skipped, 2 nothing exported."));
+        "Exit status: 0 all read, 1 something damaged was skipped, 2 nothing exported\n"
+        "(no readings, a usage error, or the output could not be written)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The record folder."));
@@ -75,6 +78,10 @@ int main(int argc, char *argv[])
     }
     request.fromMs = ParseTime(parser.value(from), &ok);
     request.toMs = ParseTime(parser.value(to), &ok);
+    if (parser.isSet(from) && parser.value(from).isEmpty())
+        ok = false;
+    if (parser.isSet(to) && parser.value(to).isEmpty())
+        ok = false;
     if (!ok) {
         err << "calorivista-export: --from and --to want ISO 8601 times, such as 2026-12-09T14:30:00\n";
         return 2;
@@ -109,7 +116,8 @@ int main(int argc, char *argv[])
         return true;
     };
     const ExportResult result = ExportRecordFolder(request, progress);
-    csv.close();
+    csv.close(); // closing writes what is buffered: its failure counts too
+    const bool csvWritten = csv.error() == QFileDevice::NoError;
 
     if (!result.comment.isEmpty())
         err << "comment: " << result.comment.trimmed() << '\n';
@@ -121,8 +129,15 @@ int main(int argc, char *argv[])
             err << ", line " << problem.line;
         err << ": " << problem.what << '\n';
     }
-    if (!result.error.isEmpty()) {
-        err << "calorivista-export: " << result.error << '\n';
+    QString failure = result.error;
+    if (failure.isEmpty() && !csvWritten)
+        failure = QStringLiteral("the CSV could not be written: ") + csv.errorString();
+    if (failure.isEmpty() && result.rows == 0)
+        failure = QStringLiteral("no readings to export");
+    if (!failure.isEmpty()) {
+        if (toFile && QFileInfo(csv.fileName()).isFile())
+            QFile::remove(csv.fileName()); // half an export is no export (a device such as /dev/full stays)
+        err << "calorivista-export: " << failure << '\n';
         return 2;
     }
     err << result.rows << " readings from " << result.dataFiles << " data files\n";

@@ -4,6 +4,7 @@
 #include "localtimeline.h"
 #include "runpicture.h"
 
+#include <QFileDevice>
 #include <QImageWriter>
 
 ExportResult ExportRecordFolder(const ExportRequest &request, const std::function<bool(int, int)> &progress)
@@ -41,6 +42,9 @@ ExportResult ExportRecordFolder(const ExportRequest &request, const std::functio
         },
         passProgress(0));
     written &= csv.Finish();
+    // A full disk shows only when the buffered bytes are pushed out.
+    if (auto *file = qobject_cast<QFileDevice *>(request.csv))
+        written &= file->flush() && file->error() == QFileDevice::NoError;
     result.rows = csv.Rows();
     result.problems = folder.Problems();
     if (!finished) {

@@ -2,6 +2,7 @@
 
 #include "localtimeline.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -29,8 +30,24 @@ bool ParseHeader(QByteArrayView line, int fields[6])
             ++at;
         }
     }
-    return at == end && fields[1] >= 1 && fields[1] <= 12 && fields[0] >= 1 && fields[0] <= 31 && fields[3] < 24
-        && fields[4] < 60 && fields[5] < 60;
+    // Only a date of the calendar, in years that every reader can write.
+    return at == end && fields[2] >= 1 && fields[2] <= 9999 && QDate::isValid(fields[2], fields[1], fields[0])
+        && fields[3] >= 0 && fields[3] < 24 && fields[4] >= 0 && fields[4] < 60 && fields[5] >= 0 && fields[5] < 60;
+}
+
+// Offsets beyond this many seconds are no save's: a data file spans one
+// saving interval, or a recovered run's unsaved tail.
+constexpr double kLargestOffsetSeconds = 1e9;
+// The instants that a CSV writes as years 1 to 9999.
+const qint64 kFirstInstantMs = QDateTime(QDate(1, 1, 2), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+const qint64 kLastInstantMs = QDateTime(QDate(9999, 12, 30), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+
+// The program's own files beside the data (its hold on the folder, a file
+// being recovered) and what an export may have written there.
+bool IsOwnFile(const QString &name)
+{
+    return name.startsWith(QLatin1Char('.')) || name.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
+        || name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) || name.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive);
 }
 
 QByteArrayView WithoutLineEnd(QByteArrayView line)
@@ -60,7 +77,7 @@ bool RecordFolder::List(QString *error)
     for (const QString &name : names) {
         if (numbered.match(name).hasMatch())
             m_dataFiles << name; // four digits sort by name in number order
-        else if (name != QStringLiteral("dirinfo"))
+        else if (name != QStringLiteral("dirinfo") && !IsOwnFile(name))
             m_otherFiles << name;
     }
     return true;
@@ -106,8 +123,10 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
         m_problems.append({name, 1, QStringLiteral("no start time (\"d.m.yyyy h:m:s\"): the file is left out")});
         return;
     }
-    if (at < 0)
+    if (at < 0) {
+        m_problems.append({name, 1, QStringLiteral("cut short: the header line has no line end")});
         return;
+    }
     ++at;
 
     // The first reading decides which of two equal local times the header is.
@@ -120,10 +139,16 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
     out.file = number;
     for (int line = 2; at < bytes.size(); ++line) {
         qsizetype end = bytes.indexOf('\n', at);
-        if (end < 0)
+        const bool cut = end < 0; // a save cut short by a power cut: the line may be half of one
+        if (cut)
             end = bytes.size() - 1;
         const QByteArrayView text = WithoutLineEnd(QByteArrayView(bytes.constData() + at, end - at + 1));
         at = end + 1;
+        if (cut) {
+            m_problems.append({name, line, QStringLiteral("cut short: \"%1\" has no line end")
+                                               .arg(QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 60))))});
+            continue;
+        }
         const qsizetype space = text.indexOf(' ');
         double offset = 0;
         double celsius = 0;
@@ -133,7 +158,8 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
             const auto [afterOffset, offsetError] = std::from_chars(text.data(), text.data() + space, offset);
             const auto [afterValue, valueError] = std::from_chars(text.data() + space + 1, textEnd, celsius);
             valid = offsetError == std::errc() && afterOffset == text.data() + space && valueError == std::errc()
-                && afterValue == textEnd && std::isfinite(offset) && std::isfinite(celsius);
+                && afterValue == textEnd && std::isfinite(offset) && std::isfinite(celsius)
+                && std::abs(offset) <= kLargestOffsetSeconds;
         }
         if (!valid) {
             if (!text.isEmpty() || at < bytes.size())
@@ -163,6 +189,10 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
                 correctUntilMs = timeLine.NextTransitionAfter(rawMs);
                 utcMs += shiftMs;
             }
+        }
+        if (utcMs < kFirstInstantMs || utcMs > kLastInstantMs) {
+            m_problems.append({name, line, QStringLiteral("a time outside the years 1 to 9999")});
+            continue;
         }
         previousMs = utcMs;
         out.utcMs = utcMs;

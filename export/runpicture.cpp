@@ -115,7 +115,10 @@ QImage RunPicture::Finish(LocalTimeLine &timeLine) const
     const auto yOf = [&](double celsius) {
         return static_cast<int>(std::lround(m_plot.bottom() - (celsius - lo) * m_plot.height() / (hi - lo)));
     };
-    for (double t = lo; t <= hi + step / 2; t += step) {
+    // Whole counts of steps: at 4e15 °C a step added to the value no longer moves it.
+    const qint64 lines = std::min<qint64>(std::llround((hi - lo) / step), 100);
+    for (qint64 i = 0; i <= lines; ++i) {
+        const double t = lo + double(i) * step;
         const int y = yOf(t);
         painter.drawLine(m_plot.left(), y, m_plot.right(), y);
         painter.drawText(QRect(0, y - 10, m_plot.left() - 6, 20), Qt::AlignRight | Qt::AlignVCenter,

@@ -5,10 +5,12 @@
 #include "journalrecovery.h"
 #include "datafileformat.h"
 #include "messageseam.h"
+#include "testsupport.h"
 #include "samplelist.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -56,6 +58,10 @@ private slots:
     void folderAcrossTheRepeatedHour();
     void readingsEverySecondAcrossTheChange_data();
     void readingsEverySecondAcrossTheChange();
+    void damagedFilesAndBadRequestsAreNamed_data();
+    void damagedFilesAndBadRequestsAreNamed();
+    void outputThatCannotBeWrittenIsAFailure_data();
+    void outputThatCannotBeWrittenIsAFailure();
 };
 
 void TestExport::initTestCase()
@@ -218,6 +224,112 @@ void TestExport::readingsEverySecondAcrossTheChange()
         QVERIFY2(fields[0].endsWith(firstMs + i * 1000LL < changeMs ? "+02:00" : "+01:00"), fields[0].constData());
         QCOMPARE(fields[1], QByteArray::number(i) + ".000");
     }
+}
+
+void TestExport::damagedFilesAndBadRequestsAreNamed_data()
+{
+    QTest::addColumn<QByteArray>("file"); // "0000"; empty: none
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("rows");
+
+    const QByteArray header = "9.12.2026 14:0:0\r\n";
+    const QByteArray good = header + "0 912.4\r\n1 912.5\r\n";
+    QTest::newRow("whole") << good << QStringList() << 0 << QString() << 2;
+    QTest::newRow("last line cut by a power cut") << good + "0.452 12" << QStringList() << 1
+                                                  << QStringLiteral("0000, line 4: cut short") << 2;
+    QTest::newRow("no such day") << QByteArray("31.2.2026 10:0:0\r\n0 1\r\n") << QStringList() << 2
+                                 << QStringLiteral("no start time") << 0;
+    QTest::newRow("negative year") << QByteArray("1.1.-5 10:0:0\r\n0 1\r\n") << QStringList() << 2
+                                   << QStringLiteral("no start time") << 0;
+    QTest::newRow("offset far beyond any save") << header + "1e16 5\r\n2 912.5\r\n" << QStringList() << 1
+                                                << QStringLiteral("0000, line 2: not a reading") << 1;
+    QTest::newRow("nothing to export") << QByteArray() << QStringList() << 2 << QStringLiteral("no readings") << 0;
+    QTest::newRow("--from that is no time") << good << QStringList {QStringLiteral("--from"), QStringLiteral("yesterday"),
+                                                                   QStringLiteral("--to"), QStringLiteral("2026-12-09T15:00:00")}
+                                            << 2 << QStringLiteral("want ISO 8601 times") << -1;
+}
+
+// Damage is skipped and named; a request that cannot be met exits 2.
+void TestExport::damagedFilesAndBadRequestsAreNamed()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(records));
+    if (!file.isEmpty()) {
+        QFile data(QDir(records).filePath(QStringLiteral("0000")));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        data.write(file);
+    }
+    // The exporter's own earlier output in the folder is no damage.
+    QFile earlier(QDir(records).filePath(QStringLiteral("records.csv")));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.close();
+    const QString csvPath = dir.filePath(QStringLiteral("out.csv"));
+    QProcess exporter;
+    exporter.start(QStringLiteral(CALORIVISTA_EXPORT), QStringList {records, QStringLiteral("-o"), csvPath} + options);
+    QVERIFY(exporter.waitForFinished(30000));
+    const QString errors = QString::fromUtf8(exporter.readAllStandardError());
+    QCOMPARE(exporter.exitCode(), status);
+    QVERIFY2(errors.contains(said), qPrintable(errors));
+    QVERIFY2(!errors.contains(QStringLiteral("records.csv")), qPrintable(errors));
+    if (rows >= 0) {
+        QFile csv(csvPath);
+        QCOMPARE(csv.open(QIODevice::ReadOnly), status < 2);
+        if (status < 2)
+            QCOMPARE(csv.readAll().count('\n'), rows + 1);
+    }
+}
+
+void TestExport::outputThatCannotBeWrittenIsAFailure_data()
+{
+    QTest::addColumn<QString>("output"); // "-o" target; "stdout": standard output to /dev/full
+    QTest::newRow("-o /dev/full") << QStringLiteral("/dev/full");
+    QTest::newRow("> /dev/full") << QStringLiteral("stdout");
+    QTest::newRow("a full folder") << QStringLiteral("full");
+}
+
+void TestExport::outputThatCannotBeWrittenIsAFailure()
+{
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(records));
+    QFile data(QDir(records).filePath(QStringLiteral("0000")));
+    QVERIFY(data.open(QIODevice::WriteOnly));
+    data.write("9.12.2026 14:0:0\r\n");
+    for (int i = 0; i < 20000; ++i)
+        data.write(QByteArray::number(i) + " 912.4\r\n");
+    data.close();
+    std::unique_ptr<SmallDisk> disk;
+    QString target = output;
+    if (output == QStringLiteral("full")) {
+        disk = std::make_unique<SmallDisk>(QFile::encodeName(dir.filePath(QStringLiteral("full"))), 64 * 1024);
+        if (!disk->Mounted())
+            QSKIP("mounting a small tmpfs needs root");
+        target = dir.filePath(QStringLiteral("full/run.csv"));
+    }
+    QProcess exporter;
+    QStringList arguments {records};
+    if (output == QStringLiteral("stdout"))
+        exporter.setStandardOutputFile(QStringLiteral("/dev/full"));
+    else
+        arguments << QStringLiteral("-o") << target;
+    exporter.start(QStringLiteral(CALORIVISTA_EXPORT), arguments);
+    QVERIFY(exporter.waitForFinished(30000));
+    const QString errors = QString::fromUtf8(exporter.readAllStandardError());
+    QCOMPARE(exporter.exitCode(), 2);
+    QVERIFY2(errors.contains(QStringLiteral("could not be written")), qPrintable(errors));
+    QVERIFY2(!errors.contains(QStringLiteral("20000 readings")), qPrintable(errors));
+    if (output == QStringLiteral("full"))
+        QVERIFY(!QFile::exists(target));
+    QVERIFY(QFileInfo(QStringLiteral("/dev/full")).exists());
 }
 
 QTEST_GUILESS_MAIN(TestExport)

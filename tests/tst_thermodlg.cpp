@@ -1220,7 +1220,7 @@ void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
     QList<QAction *> actions = menu.actions();
     actions.last()->trigger();
     QCOMPARE(m_messages->asked, QStringList {QStringLiteral("Экспорт в CSV")});
-    QCOMPARE(suggested, QDir(Records()).filePath(QStringLiteral("records.csv"))); // in the folder, named after it
+    QCOMPARE(suggested, m_dir->filePath(QStringLiteral("records.csv"))); // beside the folder, named after it
 
     QCOMPARE(m_messages->shown.size(), 1);
     QCOMPARE(m_messages->shown[0].icon, QMessageBox::Information);
@@ -1233,6 +1233,20 @@ void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
     for (int i = 1; i <= 5; ++i)
         exported << lines[i].split(',').at(2).toDouble();
     QCOMPARE(exported, Sent(5, 700.0));
+
+    // A disk that is full is an error, never a success, and leaves no file.
+    const QByteArray full = QFile::encodeName(m_dir->filePath(QStringLiteral("full")));
+    SmallDisk disk(full, 64 * 1024);
+    if (!disk.Mounted())
+        QSKIP("mounting a small tmpfs needs root");
+    disk.Fill(100);
+    const QString onFullDisk = QFile::decodeName(full) + QStringLiteral("/run.csv");
+    m_messages->fileToSave = [&](const QString &) { return onFullDisk; };
+    actions.last()->trigger();
+    QCOMPARE(m_messages->shown.size(), 2);
+    QCOMPARE(m_messages->shown[1].icon, QMessageBox::Critical);
+    QVERIFY2(m_messages->shown[1].text.startsWith(QStringLiteral("Экспорт не удался")), qPrintable(m_messages->shown[1].text));
+    QVERIFY(!QFile::exists(onFullDisk));
 }
 
 QTEST_MAIN(TestThermoDlg)
