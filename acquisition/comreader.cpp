@@ -54,9 +54,11 @@ bool CComReader::OpenPort()
         m_pThread = std::move(thread);
         return true;
     }
+    QString text = QStringLiteral("Не удалось открыть порт!");
+    if (result == PortOpenResult::OpenFailed && !thread->OpenFailure().isEmpty())
+        text += QLatin1Char('\n') + thread->OpenFailure();
     thread.reset(); // the port is closed before the message is shown
 
-    QString text = QStringLiteral("Не удалось открыть порт!");
     if (result == PortOpenResult::RateInvalid)
         text = QStringLiteral("Error! Can't create DCB structure");
     else if (result == PortOpenResult::StateRejected)

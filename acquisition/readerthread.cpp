@@ -1,11 +1,16 @@
 #include "readerthread.h"
 
+#ifndef Q_OS_WIN
+#  include <unistd.h>
+#endif
+
 #include "exclusiveline.h"
 #include "framedecoder.h"
 #include "mutexlock.h"
 #include "pendingreadings.h"
 #include "samplelist.h"
 
+#include <QFile>
 #include <QSerialPort>
 
 #include <array>
@@ -82,23 +87,47 @@ void ReaderThread::run()
         ~Finished() { flag.store(true, std::memory_order_release); }
     } finished {m_bFinished};
     QSerialPort port(m_strDevice);
-    const PortOpenResult result = OpenAndSetUp(port, true);
-    m_opened.set_value(result);
+    const PortOpenResult result = OpenAndSetUp(port, true, &m_strOpenFailure);
+    m_opened.set_value(result); // publishes the failure's text with it
     if (result != PortOpenResult::Opened || !m_beginDecision.get())
         return; // the port's destructor closes it
     ReadUntilStopped(port);
 }
 
-PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port, bool dropWaitingBytes) const
+PortOpenResult ReaderThread::OpenAndSetUp(QSerialPort &port, bool dropWaitingBytes, QString *why) const
 {
     // The program only listens, but it opens the line for reading and writing
     // and alone: nobody else may talk on it during a run, nor read a share of
     // the instrument's bytes. Looking for other openers after the open also
     // catches one that came in just before it.
-    if (m_strDevice.isEmpty() || !port.open(QIODevice::ReadWrite))
+    const auto failed = [&](const QString &reason) {
+        if (why)
+            *why = reason;
         return PortOpenResult::OpenFailed;
+    };
+    if (m_strDevice.isEmpty())
+        return failed(QStringLiteral("Устройство порта не задано в настройках."));
+    if (!port.open(QIODevice::ReadWrite)) {
+        switch (port.error()) {
+        case QSerialPort::PermissionError:
+#ifdef Q_OS_WIN
+            return failed(QStringLiteral("%1: порт занят или нет прав на доступ к нему.").arg(m_strDevice));
+#else
+            // Qt says the same when another program holds the line.
+            if (::access(QFile::encodeName(m_strDevice).constData(), R_OK | W_OK) == 0)
+                return failed(QStringLiteral("%1: устройство занято другой программой.").arg(m_strDevice));
+            return failed(QStringLiteral("%1: нет прав на доступ к устройству. Пользователь должен входить в группу "
+                                         "dialout (sudo usermod -aG dialout ИМЯ, затем войти в систему заново).")
+                              .arg(m_strDevice));
+#endif
+        case QSerialPort::DeviceNotFoundError:
+            return failed(QStringLiteral("%1: устройство не найдено (прибор не подключён?).").arg(m_strDevice));
+        default:
+            return failed(QStringLiteral("%1: %2").arg(m_strDevice, port.errorString()));
+        }
+    }
     if (!ClaimLine(port.handle()) || OtherProcessHoldsDevice(m_strDevice))
-        return PortOpenResult::OpenFailed;
+        return failed(QStringLiteral("%1: устройство занято другой программой.").arg(m_strDevice));
     if (m_nBaudRate <= 0)
         return PortOpenResult::RateInvalid;
     if (!port.setBaudRate(m_nBaudRate) || !port.setDataBits(QSerialPort::Data8)

@@ -42,6 +42,8 @@ public:
 
     // Starts the thread, which opens and sets up the port; returns how that went.
     PortOpenResult Open();
+    // After a failed Open: the device and the system's reason, for the operator.
+    QString OpenFailure() const { return m_strOpenFailure; }
     // Lets the thread read the port it opened.
     void BeginReading();
 
@@ -51,7 +53,7 @@ protected:
 private:
     // At the run's start the bytes already waiting are dropped; after a
     // reconnect they are kept, as they were sent while the line was up.
-    PortOpenResult OpenAndSetUp(QSerialPort &port, bool dropWaitingBytes) const;
+    PortOpenResult OpenAndSetUp(QSerialPort &port, bool dropWaitingBytes, QString *why = nullptr) const;
     void ReadUntilStopped(QSerialPort &port);
     // Closes a device that has gone and opens its path again about once a
     // second with the same settings. False when the stop came first.
@@ -73,6 +75,7 @@ private:
     const std::atomic_bool &m_bStop;
 
     std::promise<PortOpenResult> m_opened;
+    QString m_strOpenFailure; // which device and why, written before m_opened is set
     std::promise<bool> m_begin; // true: read the port; false: close it unread
     std::future<bool> m_beginDecision;
     bool m_bBeginDecided = false;

@@ -185,17 +185,18 @@ void CThermoDlg::OnOK()
     // The run writes into the folder it entered now, wherever the working
     // directory goes later.
     m_recorder.SetFolder(CurrentFolder());
-    if (!WriteCommentFile(m_recorder.Folder(), m_strComment)) {
-        m_messages.Show(WarningMessage(QStringLiteral("Не удалось сохранить комментарий!")));
-    }
-    m_recorder.SetReferenceTimeToNow();
+    // The line first: a Start that cannot open it changes no file.
     m_reader.SetLine(m_dlgSettings.m_nPort, m_dlgSettings.m_nBaudRate,
                      m_settingsStore.PortDevice(CurrentSettings(), m_dlgSettings.m_nPort));
-    m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
     if (!m_reader.OpenPort()) {
         m_folderLock.Release();
         return;
     }
+    if (!WriteCommentFile(m_recorder.Folder(), m_strComment)) {
+        m_messages.Show(WarningMessage(QStringLiteral("Не удалось сохранить комментарий!")));
+    }
+    m_recorder.SetReferenceTimeToNow();
+    m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
     m_reader.StartReading();
     m_pSaveMark = nullptr;
     m_bRunning = true;
