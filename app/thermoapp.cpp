@@ -2,6 +2,7 @@
 
 #include "appicon.h"
 #include "messageseam.h"
+#include "qttranslations.h"
 #include "quitsignals.h"
 #include "settingsstore.h"
 #include "thermodlg.h"
@@ -20,6 +21,8 @@ CThermoApp::CThermoApp(int &argc, char **argv)
     setApplicationDisplayName(QString());
     setApplicationVersion(QStringLiteral(CALORIVISTA_VERSION));
     setWindowIcon(AppIcon());
+    if (LoadQtTranslations(m_qtTexts))
+        installTranslator(&m_qtTexts);
 }
 
 int CThermoApp::InitInstance()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 
 // The application: runs the main dialog until it ends.
 class CThermoApp : public QApplication
@@ -12,4 +13,7 @@ public:
 
     // Runs the main dialog until it ends; its end is the program's end.
     int InitInstance();
+
+private:
+    QTranslator m_qtTexts; // Qt's own texts in Russian
 };

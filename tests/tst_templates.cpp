@@ -5,6 +5,7 @@
 #include "dialogtemplate.h"
 #include "filenamedlg.h"
 #include "folderdlg.h"
+#include "qttranslations.h"
 #include "scriptedmessages.h"
 #include "settingsdlg.h"
 #include "settingsstore.h"
@@ -12,7 +13,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTranslator>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -130,6 +134,7 @@ class TestTemplates : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void qtSpeaksRussianAndTheTemplatesKeepTheirTexts();
     void controlsAsTheTemplatesSay_data();
     void controlsAsTheTemplatesSay();
     void framesLieUnderTheirTitles_data();
@@ -273,6 +278,26 @@ void TestTemplates::readOnlyBoxesAreGreyed()
     const auto fill = [](QWidget *edit) { return edit->grab().toImage().pixelColor(edit->width() - 5, edit->height() / 2); };
     QCOMPARE(fill(TemplateControl(m_main.get(), 1026)), dialogBackground); // the temperature only shows
     QVERIFY(fill(TemplateControl(m_main.get(), 1024)) != dialogBackground); // a limit is typed in
+}
+
+void TestTemplates::qtSpeaksRussianAndTheTemplatesKeepTheirTexts()
+{
+    QTranslator qtTexts;
+    QVERIFY2(LoadQtTranslations(qtTexts), "Qt's translations (qt6-translations-l10n) are not installed");
+    QApplication::installTranslator(&qtTexts);
+    QMessageBox box(QMessageBox::Warning, QString(), QString(), QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Да"));
+    QCOMPARE(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')), QStringLiteral("Нет"));
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Отмена"));
+    // The program's own labels stay as they are.
+    ScriptedMessages messages;
+    QTemporaryDir dir;
+    const SettingsStore store(dir.filePath(QStringLiteral("settings.conf")));
+    CThermoDlg dialog(messages, store, dir.filePath(QStringLiteral("journal")));
+    QCOMPARE(TemplateControl<QPushButton>(&dialog, 1)->text(), QStringLiteral("OK(Start)"));
+    QCOMPARE(TemplateControl<QPushButton>(&dialog, 2)->text(), QStringLiteral("Cancel"));
+    QApplication::removeTranslator(&qtTexts);
 }
 
 QTEST_MAIN(TestTemplates)
