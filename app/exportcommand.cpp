@@ -2,6 +2,8 @@
 
 #include "exportjob.h"
 #include "messageseam.h"
+#include "nativefs.h"
+#include "nativename.h"
 
 #include <QApplication>
 #include <QDir>
@@ -9,33 +11,53 @@
 #include <QFileInfo>
 #include <QProgressDialog>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 const QString kCaption = QStringLiteral("Экспорт в CSV");
+
+// "<folder>.csv" beside the folder: a file inside it would join its data.
+// The file dialog takes only names that Qt can hold; a folder whose name is
+// not UTF-8 gets the name with those bytes as "_", in the home folder if its
+// parent has such a name too.
+QString ProposedCsv(const QString &folder)
+{
+    QString path = folder;
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    QString parent = slash < 0 ? CurrentFolder() : path.left(std::max<qsizetype>(slash, 1));
+    QString name = path.mid(slash + 1);
+    for (QChar &c : name)
+        if (!QtCanName(QString(c)))
+            c = QLatin1Char('_');
+    if (!QtCanName(parent))
+        parent = QDir::homePath();
+    return QDir(parent).filePath(name + QStringLiteral(".csv"));
+}
 
 } // namespace
 
 void ExportFolderToCsv(MessageSeam &messages, QWidget *owner, const QString &folder)
 {
-    if (folder.isEmpty() || !QDir(folder).exists()) {
+    if (!IsFolder(folder)) {
         messages.Show(ErrorMessage(QStringLiteral("Папка для экспорта не найдена: ") + QDir::toNativeSeparators(folder),
                                    kCaption));
         return;
     }
-    QString target = messages.AskFileToSave(owner, kCaption,
-                                            // beside the folder: a file inside it would join its data
-                                            QFileInfo(QDir(folder).absolutePath()).dir().filePath(
-                                                QDir(folder).dirName() + QStringLiteral(".csv")),
-                                            QStringLiteral("CSV (*.csv)"));
+    QString target = messages.AskFileToSave(owner, kCaption, ProposedCsv(folder), QStringLiteral("CSV (*.csv)"));
     if (target.isEmpty())
         return;
     if (QFileInfo(target).suffix().isEmpty())
         target += QStringLiteral(".csv");
 
-    QFile csv(target);
-    if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QFile csv;
+    if (!OpenNamedFile(csv, target, QIODevice::WriteOnly | QIODevice::Truncate)) {
         messages.Show(ErrorMessage(QStringLiteral("Не удалось создать файл %1: %2")
-                                       .arg(QDir::toNativeSeparators(target), csv.errorString()),
+                                       .arg(QDir::toNativeSeparators(target), QString::fromLocal8Bit(std::strerror(errno))),
                                    kCaption));
         return;
     }
@@ -58,13 +80,13 @@ void ExportFolderToCsv(MessageSeam &messages, QWidget *owner, const QString &fol
     if (failure.isEmpty() && csv.error() != QFileDevice::NoError)
         failure = QStringLiteral("не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(target), csv.errorString());
 
-    if (result.cancelled) {
-        QFile::remove(target); // half an export is no export
-        return;
+    if (result.cancelled || !failure.isEmpty()) {
+        if (IsRegularFile(target))
+            RemoveFile(target); // half an export is no export
     }
+    if (result.cancelled)
+        return;
     if (!failure.isEmpty()) {
-        if (QFileInfo(target).isFile())
-            QFile::remove(target); // half an export is no export
         messages.Show(ErrorMessage(QStringLiteral("Экспорт не удался: ") + failure, kCaption));
         return;
     }

@@ -87,7 +87,7 @@ bool CsvWriter::Row(const FolderReading &reading)
     if (m_nRows++ == 0)
         m_nFirstMs = reading.utcMs;
     const qsizetype at = m_buffer.size();
-    m_buffer.resize(at + 96 + reading.temperature.size());
+    m_buffer.resize(at + 96 + reading.temperature.size() + reading.file.size());
     char *const start = m_buffer.data() + at;
     char *out = WriteIsoTime(start, reading.utcMs, m_timeLine.OffsetAt(reading.utcMs));
     *out++ = ',';
@@ -108,7 +108,8 @@ bool CsvWriter::Row(const FolderReading &reading)
     std::memcpy(out, reading.temperature.data(), static_cast<size_t>(reading.temperature.size()));
     out += reading.temperature.size();
     *out++ = ',';
-    out = Digits(out, reading.file, 4);
+    std::memcpy(out, reading.file.data(), static_cast<size_t>(reading.file.size()));
+    out += reading.file.size();
     *out++ = '\r';
     *out++ = '\n';
     m_buffer.resize(out - m_buffer.data());

@@ -1,15 +1,18 @@
 // calorivista-export: one CSV (and a picture) from a record folder.
 #include "exportjob.h"
+#include "nativefs.h"
+#include "nativename.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -31,6 +34,11 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // Qt's own arguments() turn bytes of a name that are not UTF-8 into
+    // U+FFFD; a folder so named must still be found.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << FromNativeName(QByteArray(argv[i]));
     QCoreApplication::setApplicationName(QStringLiteral("calorivista-export"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CALORIVISTA_VERSION));
 
@@ -57,7 +65,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Leave out readings after this time."),
                                 QStringLiteral("T"));
     parser.addOptions({output, png, size, from, to});
-    parser.process(app);
+    parser.process(arguments);
 
     QTextStream err(stderr);
     const QStringList folders = parser.positionalArguments();
@@ -90,9 +98,9 @@ int main(int argc, char *argv[])
     QFile csv;
     const bool toFile = parser.isSet(output);
     if (toFile) {
-        csv.setFileName(parser.value(output));
-        if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            err << "calorivista-export: " << csv.fileName() << ": " << csv.errorString() << '\n';
+        if (!OpenNamedFile(csv, parser.value(output), QIODevice::WriteOnly | QIODevice::Truncate)) {
+            err << "calorivista-export: " << parser.value(output) << ": " << QString::fromLocal8Bit(std::strerror(errno))
+                << '\n';
             return 2;
         }
     } else if (!csv.open(stdout, QIODevice::WriteOnly)) {
@@ -135,8 +143,8 @@ int main(int argc, char *argv[])
     if (failure.isEmpty() && result.rows == 0)
         failure = QStringLiteral("no readings to export");
     if (!failure.isEmpty()) {
-        if (toFile && QFileInfo(csv.fileName()).isFile())
-            QFile::remove(csv.fileName()); // half an export is no export (a device such as /dev/full stays)
+        if (toFile && IsRegularFile(parser.value(output)))
+            RemoveFile(parser.value(output)); // half an export is no export (a device such as /dev/full stays)
         err << "calorivista-export: " << failure << '\n';
         return 2;
     }

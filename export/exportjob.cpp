@@ -2,10 +2,14 @@
 
 #include "csvwriter.h"
 #include "localtimeline.h"
+#include "nativefs.h"
 #include "runpicture.h"
 
-#include <QFileDevice>
+#include <QFile>
 #include <QImageWriter>
+
+#include <cerrno>
+#include <cstring>
 
 ExportResult ExportRecordFolder(const ExportRequest &request, const std::function<bool(int, int)> &progress)
 {
@@ -77,8 +81,18 @@ ExportResult ExportRecordFolder(const ExportRequest &request, const std::functio
         result.cancelled = true;
         return result;
     }
-    QImageWriter writer(request.pngPath, "png");
-    if (!writer.write(run.Finish(drawLine)))
-        result.error = QStringLiteral("%1: %2").arg(request.pngPath, writer.errorString());
+    QFile png;
+    if (!OpenNamedFile(png, request.pngPath, QIODevice::WriteOnly | QIODevice::Truncate)) {
+        result.error = QStringLiteral("%1: %2").arg(request.pngPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return result;
+    }
+    QImageWriter writer(&png, "png");
+    const bool drawn = writer.write(run.Finish(drawLine));
+    png.close(); // closing writes what is buffered: its failure counts too
+    if (!drawn || png.error() != QFileDevice::NoError) {
+        result.error = QStringLiteral("%1: %2").arg(request.pngPath, drawn ? png.errorString() : writer.errorString());
+        if (IsRegularFile(request.pngPath))
+            RemoveFile(request.pngPath); // half a picture is no picture
+    }
     return result;
 }

@@ -1,13 +1,18 @@
 #include "recordfolder.h"
 
 #include "localtimeline.h"
+#include "nativefs.h"
+#include "nativename.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -50,6 +55,16 @@ bool IsOwnFile(const QString &name)
         || name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) || name.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive);
 }
 
+// The file's name as a CSV field, in UTF-8 (bytes of the name that are not
+// show as U+FFFD): quoted when it holds a comma, a quote or a line end.
+QByteArray CsvField(const QString &name)
+{
+    QByteArray field = QString::fromUtf8(ToNativeName(name)).toUtf8();
+    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
+        field = '"' + field.replace("\"", "\"\"") + '"';
+    return field;
+}
+
 QByteArrayView WithoutLineEnd(QByteArrayView line)
 {
     while (!line.isEmpty() && (line.back() == '\r' || line.back() == '\n'))
@@ -67,26 +82,56 @@ RecordFolder::RecordFolder(QString folder)
 
 bool RecordFolder::List(QString *error)
 {
-    const QDir dir(m_strFolder);
-    if (!dir.exists() || !dir.isReadable()) {
+    QStringList names;
+    if (!IsFolder(m_strFolder) || !ListFiles(m_strFolder, &names)) {
         *error = QStringLiteral("%1: not a folder that can be read").arg(QDir::toNativeSeparators(m_strFolder));
         return false;
     }
     static const QRegularExpression numbered(QStringLiteral("^[0-9]{4}$"));
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QString &name : names) {
+    QStringList others;
+    for (const QString &name : std::as_const(names)) {
         if (numbered.match(name).hasMatch())
             m_dataFiles << name; // four digits sort by name in number order
         else if (name != QStringLiteral("dirinfo") && !IsOwnFile(name))
-            m_otherFiles << name;
+            others << name;
     }
+    if (m_dataFiles.endsWith(QStringLiteral("9999")))
+        m_dataFiles << NamedAfterLast(others);
+    m_otherFiles = others;
     return true;
+}
+
+QString RecordFolder::PathOf(const QString &name) const
+{
+    return m_strFolder.endsWith(QLatin1Char('/')) ? m_strFolder + name : m_strFolder + QLatin1Char('/') + name;
+}
+
+QStringList RecordFolder::NamedAfterLast(QStringList &names) const
+{
+    QList<std::pair<QDateTime, QString>> started;
+    for (qsizetype i = 0; i < names.size();) {
+        QFile file;
+        int fields[6];
+        if (OpenNamedFile(file, PathOf(names[i]), QIODevice::ReadOnly)
+            && ParseHeader(WithoutLineEnd(file.readLine(64)), fields)) {
+            started.append({QDateTime(QDate(fields[2], fields[1], fields[0]), QTime(fields[3], fields[4], fields[5])),
+                            names.takeAt(i)});
+        } else {
+            ++i;
+        }
+    }
+    std::stable_sort(started.begin(), started.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    QStringList ordered;
+    for (const auto &[start, name] : std::as_const(started))
+        ordered << name;
+    return ordered;
 }
 
 QString RecordFolder::Comment() const
 {
-    QFile file(QDir(m_strFolder).filePath(QStringLiteral("dirinfo")));
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenNamedFile(file, PathOf(QStringLiteral("dirinfo")), QIODevice::ReadOnly))
         return QString();
     QByteArray bytes = file.readAll();
     bytes.replace("\r\r\n", "\n"); // how the program writes a line break
@@ -98,19 +143,19 @@ bool RecordFolder::Read(LocalTimeLine &timeLine, const std::function<void(const 
 {
     const int total = static_cast<int>(m_dataFiles.size());
     for (int i = 0; i < total; ++i) {
-        ReadFile(m_dataFiles[i], m_dataFiles[i].toInt(), timeLine, reading);
+        ReadFile(m_dataFiles[i], timeLine, reading);
         if (progress && !progress(i + 1, total))
             return false;
     }
     return true;
 }
 
-void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &timeLine,
+void RecordFolder::ReadFile(const QString &name, LocalTimeLine &timeLine,
                             const std::function<void(const FolderReading &)> &reading)
 {
-    QFile file(QDir(m_strFolder).filePath(name));
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_problems.append({name, 0, QStringLiteral("cannot be opened: ") + file.errorString()});
+    QFile file;
+    if (!OpenNamedFile(file, PathOf(name), QIODevice::ReadOnly)) {
+        m_problems.append({name, 0, QStringLiteral("cannot be opened: ") + QString::fromLocal8Bit(std::strerror(errno))});
         return;
     }
     const QByteArray bytes = file.readAll();
@@ -135,8 +180,9 @@ void RecordFolder::ReadFile(const QString &name, int number, LocalTimeLine &time
     qint64 correctionMs = 0;
     qint64 correctUntilMs = 0;
     qint64 previousMs = 0;
+    const QByteArray field = CsvField(name);
     FolderReading out {};
-    out.file = number;
+    out.file = field;
     for (int line = 2; at < bytes.size(); ++line) {
         qsizetype end = bytes.indexOf('\n', at);
         const bool cut = end < 0; // a save cut short by a power cut: the line may be half of one

@@ -24,14 +24,15 @@ struct FolderReading
     qint64 utcMs;              // the header's instant plus the line's offset
     QByteArrayView temperature; // as written; valid during the call that gives it
     double celsius;
-    int file;                  // the data file's number, 0 to 9999
+    QByteArrayView file;        // the data file's name as a CSV field; valid as `temperature`
 };
 
 // A record folder as the program leaves it: data files "0000" to "9999",
 // each a header line with the local time of its start and lines of "offset
-// temperature", and the comment in "dirinfo". Reads the data files in number
-// order; a line or file that cannot be read is skipped and noted, the rest is
-// read.
+// temperature", and the comment in "dirinfo". After "9999" the operator names
+// each further file; those whose first line is such a header follow "9999"
+// in the order of their start times. A line or file that cannot be read is
+// skipped and noted, the rest is read.
 class RecordFolder
 {
 public:
@@ -53,8 +54,12 @@ public:
     const QList<ExportProblem> &Problems() const { return m_problems; }
 
 private:
-    void ReadFile(const QString &name, int number, LocalTimeLine &timeLine,
+    void ReadFile(const QString &name, LocalTimeLine &timeLine,
                   const std::function<void(const FolderReading &)> &reading);
+    QString PathOf(const QString &name) const;
+    // The typed names after "9999" among `names`, in the order of their start
+    // times; the rest stay in `names`.
+    QStringList NamedAfterLast(QStringList &names) const;
 
     QString m_strFolder;
     QStringList m_dataFiles;

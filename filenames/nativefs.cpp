@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
 
 #ifndef Q_OS_WIN
 #  include <cerrno>
@@ -41,6 +44,11 @@ bool PathExists(const QString &path)
     return QFileInfo::exists(path);
 }
 
+bool IsRegularFile(const QString &path)
+{
+    return QFileInfo(path).isFile();
+}
+
 bool OpenNamedFile(QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
     file.setFileName(path);
@@ -60,6 +68,15 @@ bool RemoveFile(const QString &path)
 QStringList ListedSubfolders(const QString &folder)
 {
     return QDir(folder).entryList(QDir::Dirs | QDir::NoDot);
+}
+
+bool ListFiles(const QString &folder, QStringList *names)
+{
+    const QDir dir(folder);
+    if (!dir.exists() || !dir.isReadable())
+        return false;
+    *names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    return true;
 }
 
 #else
@@ -95,6 +112,12 @@ bool PathExists(const QString &path)
 {
     struct stat info {};
     return !path.isEmpty() && ::lstat(ToNativeName(path).constData(), &info) == 0;
+}
+
+bool IsRegularFile(const QString &path)
+{
+    struct stat info {};
+    return !path.isEmpty() && ::stat(ToNativeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool OpenNamedFile(QFile &file, const QString &path, QIODevice::OpenMode mode)
@@ -155,6 +178,27 @@ QStringList ListedSubfolders(const QString &folder)
     }
     ::closedir(dir);
     return names;
+}
+
+bool ListFiles(const QString &folder, QStringList *names)
+{
+    DIR *dir = ::opendir(ToNativeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData());
+    if (dir == nullptr)
+        return false;
+    QList<QByteArray> found;
+    const QByteArray base = ToNativeName(folder) + '/';
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        struct stat info {};
+        if (::stat((base + name).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+            found.append(name); // a dangling link is listed too: it is not a folder
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    names->clear();
+    for (const QByteArray &name : std::as_const(found))
+        names->append(FromNativeName(name));
+    return true;
 }
 
 #endif

@@ -16,6 +16,8 @@ bool SetCurrentFolder(const QString &folder);
 bool MakeFolder(const QString &folder);
 bool IsFolder(const QString &path);
 bool PathExists(const QString &path);
+// A plain file, not a folder or a device such as /dev/full.
+bool IsRegularFile(const QString &path);
 
 // Opens the file at `path` for `mode` (a write creates it; Truncate empties
 // it). The file has no name of its own afterwards: keep the path.
@@ -29,3 +31,7 @@ bool RemoveFile(const QString &path);
 // The folders in `folder`, as a folder list offers them: ".." and every
 // folder that is not hidden, unsorted.
 QStringList ListedSubfolders(const QString &folder);
+
+// Everything in `folder` that is not a folder, hidden names too, sorted by
+// name; false when the folder cannot be read.
+bool ListFiles(const QString &folder, QStringList *names);

@@ -5,6 +5,8 @@
 #include "journalrecovery.h"
 #include "datafileformat.h"
 #include "messageseam.h"
+#include "nativefs.h"
+#include "nativename.h"
 #include "testsupport.h"
 #include "samplelist.h"
 
@@ -14,11 +16,14 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
 #include <ctime>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -62,6 +67,7 @@ private slots:
     void damagedFilesAndBadRequestsAreNamed();
     void outputThatCannotBeWrittenIsAFailure_data();
     void outputThatCannotBeWrittenIsAFailure();
+    void folderOfAnyNameWithFilesNamedAfterTheLast();
 };
 
 void TestExport::initTestCase()
@@ -330,6 +336,57 @@ void TestExport::outputThatCannotBeWrittenIsAFailure()
     if (output == QStringLiteral("full"))
         QVERIFY(!QFile::exists(target));
     QVERIFY(QFileInfo(QStringLiteral("/dev/full")).exists());
+}
+
+// A folder made under CP1251 ("Печь") with its output beside it, named so
+// too; after "9999" the operator named two more files, out of time order.
+void TestExport::folderOfAnyNameWithFilesNamedAfterTheLast()
+{
+    QTemporaryDir dir;
+    // Qt's own removal cannot name what is inside.
+    const auto removal = qScopeGuard([&dir] { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()}); });
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/\xcf\xe5\xf7\xfc";
+    QCOMPARE(::mkdir(folder.constData(), 0777), 0);
+    const auto write = [&folder](const QByteArray &name, const QByteArray &bytes) {
+        QFile file;
+        return OpenNamedFile(file, FromNativeName(folder + '/' + name), QIODevice::WriteOnly)
+            && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write("0000", "9.12.2026 14:0:0\r\n0 900\r\n1 901\r\n"));
+    QVERIFY(write("9999", "9.12.2026 15:0:0\r\n0 902\r\n"));
+    QVERIFY(write("\xea\xee\xed\xe5\xf6,1", "9.12.2026 15:0:20\r\n0 904\r\n")); // "конец,1"
+    QVERIFY(write("later", "9.12.2026 15:0:10\r\n0 903\r\n"));
+    QVERIFY(write("notes.txt", "the furnace was opened at 14:30\r\n"));
+
+    // The names go to the exporter as the bytes they are.
+    QProcess exporter;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("EXPORTER"), QStringLiteral(CALORIVISTA_EXPORT));
+    environment.insert(QStringLiteral("BASE"), dir.path());
+    exporter.setProcessEnvironment(environment);
+    exporter.start(QStringLiteral("/bin/sh"),
+                   {QStringLiteral("-c"), QStringLiteral("exec \"$EXPORTER\" \"$BASE/$(printf '\\317\\345\\367\\374')\" "
+                                                         "-o \"$BASE/$(printf '\\317\\345\\367\\374').csv\"")});
+    QVERIFY(exporter.waitForFinished(30000));
+    const QString errors = QString::fromUtf8(exporter.readAllStandardError());
+    QCOMPARE(exporter.exitCode(), 0);
+    QVERIFY2(errors.contains(QStringLiteral("5 readings from 4 data files")), qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral("notes.txt: not a data file")), qPrintable(errors));
+
+    QFile csv;
+    QVERIFY(OpenNamedFile(csv, FromNativeName(folder + ".csv"), QIODevice::ReadOnly));
+    QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.size(), 7);
+    QStringList files;
+    QList<double> temperatures;
+    for (int i = 1; i <= 5; ++i) {
+        const QByteArray row = lines[i].trimmed();
+        temperatures << row.split(',').at(2).toDouble();
+        files << QString::fromUtf8(row.mid(row.indexOf(',', row.indexOf(',', row.indexOf(',') + 1) + 1) + 1));
+    }
+    QCOMPARE(temperatures, QList<double>({900, 901, 902, 903, 904}));
+    QCOMPARE(files, QStringList({QStringLiteral("0000"), QStringLiteral("0000"), QStringLiteral("9999"),
+                                 QStringLiteral("later"), QStringLiteral("\"\ufffd\ufffd\ufffd\ufffd\ufffd,1\"")}));
 }
 
 QTEST_GUILESS_MAIN(TestExport)
