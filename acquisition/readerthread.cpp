@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QSerialPort>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -33,8 +34,12 @@ constexpr qint64 kTrickleBytes = 128;
 // and copied in some tens of microseconds.
 constexpr qsizetype kHandOverShare = 8192;
 
-// A device that has gone is looked for again this often; the stop flag is
-// looked at every kStopCheckMs meanwhile, so Stop ends the wait at once.
+// A device that has gone is looked for again at once: a transient error of a
+// USB-serial driver passes in milliseconds, and the driver keeps nothing that
+// arrives while the line is closed. Then the waits double from the first up to
+// once a second. The stop flag is looked at every kStopCheckMs meanwhile, so
+// Stop ends the wait at once.
+constexpr int kFirstReconnectWaitMs = 20;
 constexpr int kReconnectPeriodMs = 1000;
 constexpr int kStopCheckMs = 50;
 
@@ -151,6 +156,13 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
     m_seen.reading = true;
     m_seen.runStartMs = LineClockMs();
     m_bSeenChanged = true;
+    // A frame is "#" and eight digits; a frame still open may yet complete,
+    // so its bytes count only once it cannot any more.
+    const auto countNonFrameBytes = [&] {
+        const qint64 nonFrameBytes = bytesRead - 9 * frames - decoder.OpenFrameBytes();
+        m_bSeenChanged |= nonFrameBytes != m_seen.nonFrameBytes;
+        m_seen.nonFrameBytes = nonFrameBytes;
+    };
     const auto readAndDecode = [&] {
         const qint64 count = port.read(bytes.data(), static_cast<qint64>(bytes.size()));
         if (count <= 0)
@@ -164,12 +176,11 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
         }
         bytesRead += count;
         frames += newFrames;
-        if (newFrames > 0)
+        if (newFrames > 0) {
             m_seen.lastFrameMs = LineClockMs();
-        // A frame is "#" and eight digits; a frame still open may yet complete.
-        const qint64 nonFrameBytes = bytesRead - 9 * frames - decoder.OpenFrameBytes();
-        m_bSeenChanged |= newFrames > 0 || nonFrameBytes != m_seen.nonFrameBytes;
-        m_seen.nonFrameBytes = nonFrameBytes;
+            m_bSeenChanged = true;
+        }
+        countNonFrameBytes();
         return count;
     };
 
@@ -181,11 +192,12 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
             if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
                 continue; // a silent line
             // The device is gone or failing (a pulled USB adapter, a hung-up
-            // pseudo-terminal): reads would fail at once from now on.
+            // pseudo-terminal): reads would fail at once from now on. A frame
+            // cut by the loss is no frame: its bytes count as noise now.
+            decoder = FrameDecoder();
+            countNonFrameBytes();
             if (!Reconnect(port, pending))
                 break;
-            // A frame cut by the loss is no frame: its bytes count as noise.
-            decoder = FrameDecoder();
             continue;
         }
         const qint64 count = readAndDecode();
@@ -202,6 +214,9 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
         readAndDecode();
         port.close();
     }
+    // A frame still open at the stop will never complete.
+    decoder = FrameDecoder();
+    countNonFrameBytes();
     // The line is no longer read, so the last readings may wait for the lock:
     // no reading of the run is dropped.
     m_seen.reading = false;
@@ -216,7 +231,8 @@ bool ReaderThread::Reconnect(QSerialPort &port, PendingReadings &pending)
     m_seen.deviceGone = true;
     m_bSeenChanged = true;
     HandOver(pending, true); // the readings from before the loss, and the loss itself
-    while (WaitUnlessStopped(kReconnectPeriodMs)) {
+    int waitMs = 0;
+    while (WaitUnlessStopped(waitMs)) {
         port.clearError();
         if (OpenAndSetUp(port, false) == PortOpenResult::Opened) {
             m_seen.deviceGone = false;
@@ -225,6 +241,7 @@ bool ReaderThread::Reconnect(QSerialPort &port, PendingReadings &pending)
             return true;
         }
         port.close();
+        waitMs = waitMs == 0 ? kFirstReconnectWaitMs : std::min(2 * waitMs, kReconnectPeriodMs);
     }
     return false;
 }
@@ -232,7 +249,7 @@ bool ReaderThread::Reconnect(QSerialPort &port, PendingReadings &pending)
 bool ReaderThread::WaitUnlessStopped(int ms) const
 {
     for (int waited = 0; waited < ms && !m_bStop.load(); waited += kStopCheckMs)
-        QThread::msleep(kStopCheckMs);
+        QThread::msleep(static_cast<unsigned long>(std::min(kStopCheckMs, ms - waited)));
     return !m_bStop.load();
 }
 

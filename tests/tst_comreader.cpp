@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <ctime>
@@ -82,6 +83,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void hungUpLineDoesNotSpin();
+    void deviceBackIsReopenedAtOnceAndCutFramesCount();
 
 private:
     bool StartRun(int baudRate = 115200);
@@ -346,6 +348,45 @@ void TestComReader::hungUpLineDoesNotSpin()
     QVERIFY(m_reader->WaitForStop(3000));
     QVERIFY2(timer.elapsed() < 1200, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
     QCOMPARE(Count(*m_reader), 1);
+}
+
+// A device that comes back at once is read again at once, not a second later:
+// a USB-serial driver keeps nothing for a closed line. Bytes of a frame that
+// the loss or the stop cut off count as bytes that were no frame, at once.
+void TestComReader::deviceBackIsReopenedAtOnceAndCutFramesCount()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("usb-Instrument-if00"));
+    QString error;
+    QVERIFY2(m_sim->SetLink(link, &error), qPrintable(error));
+    m_reader->SetLine(1, 115200, link);
+    QVERIFY(m_reader->OpenPort());
+    m_reader->StartReading();
+    const auto line = [this] {
+        m_reader->Lock();
+        const LineState state = m_reader->Line();
+        m_reader->Unlock();
+        return state;
+    };
+    QVERIFY(m_sim->Write(Frames(1, 20.0) + "#0B4"));
+    QVERIFY(WaitForCount(*m_reader, 1));
+    QCOMPARE(line().nonFrameBytes, 0); // the open frame may yet complete
+
+    m_sim->HangUp();
+    QTRY_VERIFY(line().deviceGone);
+    QCOMPARE(line().nonFrameBytes, 4);
+    QVERIFY2(m_sim->ComeBack(&error), qPrintable(error));
+    QElapsedTimer back;
+    back.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!line().deviceGone, 3000);
+    QVERIFY2(back.elapsed() < 600, qPrintable(QStringLiteral("re-opened %1 ms after the device was back").arg(back.elapsed())));
+
+    QVERIFY(m_sim->Write(Frames(1, 30.0) + "#0B"));
+    QVERIFY(WaitForCount(*m_reader, 2));
+    m_reader->RequestStop();
+    QVERIFY(m_reader->WaitForStop(3000));
+    QCOMPARE(line().nonFrameBytes, 7);
+    QCOMPARE(Count(*m_reader), 2);
 }
 
 QTEST_GUILESS_MAIN(TestComReader)
