@@ -44,6 +44,25 @@ void DrawText(QPainter &painter, int x, int y, Anchor anchor, const QString &tex
     painter.drawText(QRect(left, y, width, height), Qt::AlignLeft | Qt::AlignTop, text);
 }
 
+// A pause in the readings of ten typical intervals, and at least three
+// seconds, is a gap: the curve is not drawn across it, as if the instrument
+// had measured there (the export's picture keeps the same rule).
+constexpr double kGapIntervals = 10.0;
+constexpr double kShortestGapSeconds = 3.0;
+
+// One polyline per stretch; a stretch of one point is a dot.
+void DrawStretches(QPainter &painter, const QPoint *points, int count, const std::vector<int> &starts)
+{
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const int begin = starts[i];
+        const int end = i + 1 < starts.size() ? starts[i + 1] : count;
+        if (end - begin == 1)
+            painter.drawPoint(points[begin]);
+        else if (end - begin > 1)
+            painter.drawPolyline(points + begin, end - begin);
+    }
+}
+
 } // namespace
 
 CChartWnd::CChartWnd(ChartOwner &owner)
@@ -118,15 +137,23 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
             }
             oldestAge = age;
             // Equal limits leave no scale to plot on: no curve then.
-            if (range != 0)
+            if (range != 0) {
+                m_ages[static_cast<size_t>(points)] = age;
                 m_points[static_cast<size_t>(points++)] = QPoint(x, yOf(reading.temperature));
+            }
         }
+        const double gapSeconds = GapSeconds(points);
+        m_stretchStarts.clear();
+        for (int j = 0; j < points; ++j)
+            if (j == 0 || m_ages[static_cast<size_t>(j)] - m_ages[static_cast<size_t>(j - 1)] > gapSeconds)
+                m_stretchStarts.push_back(j);
         // Up to 10 frames a second the kept readings span the ten minutes. A
         // faster line leaves them a few seconds: the curve is then drawn from
         // the history's tenths of a second, over the whole span.
         if (!reachedTheEnd && oldestAge < kStoreSpansTheAxisSeconds && range != 0) {
             const qint64 nowTenth = ChartHistory::TenthOf(nowSeconds, now.wMilliseconds);
-            if (const int drawn = EnvelopePoints(reader.History(), nowTenth, oldestAge, W, x0, x1, yOf); drawn > 0) {
+            if (const int drawn = EnvelopePoints(reader.History(), nowTenth, oldestAge, gapSeconds, W, x0, x1, yOf);
+                drawn > 0) {
                 fromHistory = true;
                 points = drawn;
                 if (!hasMarkerReading && marker32 > 0)
@@ -174,13 +201,13 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
         // A one-pixel line drawn twice, a pixel apart, looks as the curve's
         // two-pixel pen does and takes the fast path for thin lines.
         painter.setPen(QPen(kCurveColour, 1));
-        painter.drawPolyline(m_envelope.data(), points);
+        DrawStretches(painter, m_envelope.data(), points, m_stretchStarts);
         painter.translate(1, 0);
-        painter.drawPolyline(m_envelope.data(), points);
+        DrawStretches(painter, m_envelope.data(), points, m_stretchStarts);
         painter.translate(-1, 0);
+    } else {
+        DrawStretches(painter, m_points.data(), points, m_stretchStarts);
     }
-    else if (points > 1)
-        painter.drawPolyline(m_points.data(), points);
     if (m_nMarkerSec > 0) {
         const qint64 xm = x0 + (m_nMarkerSec * W * 4) / 3000;
         painter.setPen(QPen(kMarkerColour, 2));
@@ -188,13 +215,27 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
     }
 }
 
-int CChartWnd::EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, int W, int x0, int x1,
-                              const std::function<int(double)> &yOf)
+double CChartWnd::GapSeconds(int count)
+{
+    // The typical interval is the median of those between the ages.
+    const int intervals = count - 1;
+    if (intervals < 1)
+        return kShortestGapSeconds;
+    for (int j = 0; j < intervals; ++j)
+        m_intervals[static_cast<size_t>(j)] = m_ages[static_cast<size_t>(j + 1)] - m_ages[static_cast<size_t>(j)];
+    double *const middle = m_intervals.data() + intervals / 2;
+    std::nth_element(m_intervals.data(), middle, m_intervals.data() + intervals);
+    return std::max(kShortestGapSeconds, kGapIntervals * *middle);
+}
+
+int CChartWnd::EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, double gapSeconds, int W,
+                              int x0, int x1, const std::function<int(double)> &yOf)
 {
     // The lowest and highest temperature of every pixel column, newest at the left.
     const int columns = x1 - x0 + 1;
     m_columns.assign(static_cast<size_t>(columns), Column {});
     bool older = false; // the history holds readings older than the kept ones
+    double newerAge = -1;
     for (int k = 0; k < ChartHistory::kSlots; ++k) {
         const ChartHistory::Slot *slot = history.At(nowTenth - k);
         if (!slot)
@@ -205,19 +246,26 @@ int CChartWnd::EnvelopePoints(const ChartHistory &history, qint64 nowTenth, doub
         if (column >= columns)
             break;
         Column &c = m_columns[static_cast<size_t>(column)];
+        // A tenth holds readings up to a tenth later than its own start.
+        c.gapBefore |= newerAge >= 0 && age - newerAge > gapSeconds + 0.1;
+        newerAge = age;
         c.lowest = c.used ? std::min(c.lowest, slot->lowest) : slot->lowest;
         c.highest = c.used ? std::max(c.highest, slot->highest) : slot->highest;
         c.used = true;
     }
     if (!older)
         return 0;
-    // One polyline down each column's stroke and on to the next column.
+    // One polyline down each column's stroke and on to the next column, new
+    // after a gap.
     m_envelope.resize(static_cast<size_t>(2 * columns));
+    m_stretchStarts.clear();
     int points = 0;
     for (int column = 0; column < columns; ++column) {
         const Column &c = m_columns[static_cast<size_t>(column)];
         if (!c.used)
             continue;
+        if (points == 0 || c.gapBefore)
+            m_stretchStarts.push_back(points);
         const int x = x0 + column;
         const int top = yOf(c.highest);
         const int bottom = yOf(c.lowest);

@@ -43,19 +43,26 @@ private:
     struct Column
     {
         bool used = false;
+        bool gapBefore = false; // a gap lies between it and the newer column drawn before it
         double lowest = 0;
         double highest = 0;
     };
     // Fills m_envelope from the history: a stroke per pixel column from its
-    // lowest to its highest temperature. None when the history holds nothing
-    // older than the kept readings.
-    int EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, int W, int x0, int x1,
-                       const std::function<int(double)> &yOf);
+    // lowest to its highest temperature, with a new stretch after each gap
+    // longer than gapSeconds (in m_stretchStarts). None when the history holds
+    // nothing older than the kept readings.
+    int EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, double gapSeconds, int W, int x0,
+                       int x1, const std::function<int(double)> &yOf);
+    // The shortest pause that counts as a gap among the first `count` ages.
+    double GapSeconds(int count);
     static QString MarkerRange(const ChartHistory &history, qint64 nowTenth, qint64 markerSeconds);
 
     ChartOwner &m_owner;
     qint64 m_nMarkerSec = -1;
     std::array<QPoint, kMaxPoints> m_points; // gathered with no allocation per paint
+    std::array<double, kMaxPoints> m_ages;
+    std::array<double, kMaxPoints> m_intervals;
+    std::vector<int> m_stretchStarts; // where each stretch without a gap begins in the points drawn
     QImage m_surface; // the off-screen surface, kept while the size stays
     std::vector<Column> m_columns;  // kept between paints: no allocation while the size stays
     std::vector<QPoint> m_envelope;

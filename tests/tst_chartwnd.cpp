@@ -31,13 +31,17 @@ public:
     QTimer &DisplayTimer() override { return timer; }
     void OnChartHidden() override { visible = false; }
 
-    // A reading `age` seconds before kNow (whole seconds and milliseconds).
-    void Add(double age, double temperature)
+    // A reading `age` seconds before kNow (whole seconds and milliseconds),
+    // into the store and, as the hand-over does, into the chart's history.
+    void Add(double age, double temperature, bool toHistory = false)
     {
         const int ms = static_cast<int>(std::lround(age * 1000));
         const int whole = (ms + 999) / 1000;
+        const TempSample reading {Noon(600 - whole, whole * 1000 - ms), temperature};
         reader.Lock();
-        reader.Samples().Append(TempSample {Noon(600 - whole, whole * 1000 - ms), temperature});
+        reader.Samples().Append(reading);
+        if (toHistory)
+            reader.History().Add(reading);
         reader.Unlock();
     }
 
@@ -88,6 +92,8 @@ private slots:
     void onlyTheNewest6000Readings();
     void readingOfTheCurrentSecondIsClippedAtTheAxis();
     void equalLimitsDrawNoCurve();
+    void gapInTheReadingsStaysAGap_data();
+    void gapInTheReadingsStaysAGap();
     void windowKeepsItsMinimumSize_data();
     void windowKeepsItsMinimumSize();
     void paintWhileTheSameThreadHoldsTheLock();
@@ -228,6 +234,32 @@ void TestChartWnd::equalLimitsDrawNoCurve()
     QCOMPARE(CountColour(image, QRect(61, 41, 478, 318), kCurve), 0);
     QCOMPARE(image.pixelColor(84, 200), kGrid);
     QVERIFY(CountColour(image, QRect(150, 3, 150, 25), kCurve) > 0); // the newest temperature is shown
+}
+
+void TestChartWnd::gapInTheReadingsStaysAGap_data()
+{
+    QTest::addColumn<double>("interval"); // seconds between readings
+    QTest::newRow("a reading a second: the kept readings") << 1.0;
+    QTest::newRow("200 readings a second: the history's strokes") << 0.005;
+}
+
+// 40 to 60 s ago at 30 °C, a 28 s outage, then 0 to 12 s ago at 70 °C: no
+// stroke may cross the outage as if the instrument had measured it.
+void TestChartWnd::gapInTheReadingsStaysAGap()
+{
+    QFETCH(double, interval);
+    TestOwner owner;
+    const int steps = static_cast<int>(std::lround(20 / interval));
+    for (int i = steps; i >= 0; --i)
+        owner.Add(40 + i * interval, 30, true);
+    for (int i = static_cast<int>(std::lround(12 / interval)); i >= 0; --i)
+        owner.Add(i * interval, 70, true);
+    CChartWnd chart(owner);
+    const QImage image = Render(chart);
+    // 0.8 pixels a second from x = 60: the outage spans x = 70 to 92.
+    QVERIFY(CountColour(image, QRect(61, 41, 8, 318), kCurve) > 0);
+    QVERIFY(CountColour(image, QRect(94, 41, 14, 318), kCurve) > 0);
+    QCOMPARE(CountColour(image, QRect(71, 41, 20, 318), kCurve), 0);
 }
 
 void TestChartWnd::windowKeepsItsMinimumSize_data()
