@@ -3,7 +3,9 @@
 #include "linestate.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QLineEdit>
+#include <QToolTip>
 
 void ShowLineStatus(QLineEdit &temperature, const LineStatus &status)
 {
@@ -13,5 +15,13 @@ void ShowLineStatus(QLineEdit &temperature, const LineStatus &status)
         palette.setColor(QPalette::Text, text);
         temperature.setPalette(palette);
     }
-    temperature.setToolTip(status.Details());
+    const QString details = status.Details();
+    const QString shown = temperature.toolTip();
+    if (details == shown)
+        return;
+    temperature.setToolTip(details);
+    // A tooltip open on the box keeps its text until the mouse moves: an
+    // operator reading "нет связи с прибором" there must see it go.
+    if (QToolTip::isVisible() && QToolTip::text() == shown)
+        QToolTip::showText(QCursor::pos(), details, &temperature);
 }

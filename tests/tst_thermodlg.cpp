@@ -29,6 +29,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <csignal>
 #include <thread>
@@ -1194,6 +1195,11 @@ void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
     m_sim->HangUp();
     QTRY_VERIFY_WITH_TIMEOUT(temperature->toolTip().startsWith(QStringLiteral("нет связи с прибором")), 1000);
     QVERIFY(LineMarkPixels(m_dlg->m_wndChart) > 0);
+    // The operator holds the mouse over the box and reads why.
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), temperature->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(temperature, &hover);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY(QToolTip::text().startsWith(QStringLiteral("нет связи с прибором")));
     QElapsedTimer stopping;
     stopping.start();
     m_dlg->OnStop();
@@ -1201,6 +1207,8 @@ void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
     QVERIFY(!m_dlg->IsRunning());
     QCOMPARE(ReadDataFiles(Records()).size(), 4);
     QTRY_COMPARE(temperature->palette().color(QPalette::Text), usual);
+    // The open tooltip says so too, without the mouse moving.
+    QTRY_COMPARE(QToolTip::text(), QStringLiteral("Байтов вне кадров за сеанс: 5"));
 }
 
 void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
