@@ -13,6 +13,23 @@ bool ParseWholeInteger(const QString &text, int *value)
     return ok;
 }
 
+IntegerText ParseIntegerInRange(const QString &text, int lowest, int highest, int *value)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype digitsFrom = trimmed.startsWith(QLatin1Char('-')) || trimmed.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (digitsFrom == trimmed.size())
+        return IntegerText::NotInteger;
+    for (qsizetype i = digitsFrom; i < trimmed.size(); ++i)
+        if (trimmed[i] < QLatin1Char('0') || trimmed[i] > QLatin1Char('9'))
+            return IntegerText::NotInteger;
+    int parsed = 0;
+    // Digits beyond 32 bits are an integer too, and out of any range here.
+    if (!ParseWholeInteger(trimmed, &parsed) || parsed < lowest || parsed > highest)
+        return IntegerText::OutOfRange;
+    *value = parsed;
+    return IntegerText::InRange;
+}
+
 int LeadingInteger(const QString &text)
 {
     qsizetype i = 0;
@@ -38,4 +55,10 @@ int LeadingInteger(const QString &text)
 Message IntegerNotice()
 {
     return WarningMessage(QStringLiteral("Введите целое число."), QApplication::applicationName());
+}
+
+Message IntegerRangeNotice(int lowest, int highest)
+{
+    return WarningMessage(QStringLiteral("Введите целое число от %1 до %2.").arg(lowest).arg(highest),
+                          QApplication::applicationName());
 }

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <limits>
+
 namespace {
 
 constexpr int kTemplateId = 129;
@@ -18,6 +20,9 @@ constexpr int kCom2 = 1012;
 constexpr int kDataBitsBox = 1022;
 constexpr int kParityBox = 1023;
 constexpr int kIntervalEdit = 1028;
+// The saving timer counts milliseconds in 32 bits; 0 s would be no interval.
+constexpr int kShortestInterval = 1;
+constexpr int kLongestInterval = std::numeric_limits<int>::max() / 1000;
 
 } // namespace
 
@@ -60,8 +65,10 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
     }
     m_strBaudRate = baudRate->currentText();
     int savingInterval = 0;
-    if (!ParseWholeInteger(interval->text(), &savingInterval)) {
-        m_messages.Show(IntegerNotice());
+    if (const IntegerText read = ParseIntegerInRange(interval->text(), kShortestInterval, kLongestInterval, &savingInterval);
+        read != IntegerText::InRange) {
+        m_messages.Show(read == IntegerText::NotInteger ? IntegerNotice()
+                                                        : IntegerRangeNotice(kShortestInterval, kLongestInterval));
         interval->setFocus();
         interval->selectAll();
         return false;

@@ -3,6 +3,7 @@
 #include "scriptedmessages.h"
 #include "settingsdlg.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,7 +43,7 @@ void TestSettingsDlg::confirm_data()
     QTest::newRow("57600 chosen") << 9600 << 1 << "57600" << true << "600" << "9600" << 57600 << 2 << "" << true;
     QTest::newRow("-5 accepted") << 9600 << 1 << "-5" << false << "60" << "9600" << -5 << 1 << "" << true;
     QTest::newRow("-5 replaced when shown") << -5 << 1 << "" << false << "60" << "9600" << 9600 << 1 << "" << true;
-    QTest::newRow("port 3 opens as COM1") << 115200 << 3 << "" << false << "0" << "115200" << 115200 << 1 << "" << true;
+    QTest::newRow("port 3 opens as COM1") << 115200 << 3 << "" << false << "1" << "115200" << 115200 << 1 << "" << true;
     QTest::newRow("trailing blanks are forgiven") << 9600 << 2 << "19200 \t" << true << "1" << "9600" << 19200 << 2 << ""
                                                   << true;
     QTest::newRow("9600 baud: error, port not taken")
@@ -52,6 +53,15 @@ void TestSettingsDlg::confirm_data()
     QTest::newRow("no digits: rate 0") << 9600 << 1 << "fast" << false << "300" << "9600" << 0 << 1 << unknown << true;
     QTest::newRow("empty interval refused") << 9600 << 1 << "" << false << "" << "9600" << 9600 << 1
                                             << "Введите целое число." << false;
+    // The timer counts milliseconds in 32 bits: 2147483 s is the longest interval.
+    const QString range = QStringLiteral("Введите целое число от 1 до 2147483.");
+    QTest::newRow("interval 0 refused") << 9600 << 1 << "" << false << "0" << "9600" << 9600 << 1 << range << false;
+    QTest::newRow("interval -5 refused") << 9600 << 1 << "" << false << "-5" << "9600" << 9600 << 1 << range << false;
+    QTest::newRow("the longest interval") << 9600 << 1 << "" << false << "2147483" << "9600" << 9600 << 1 << "" << true;
+    QTest::newRow("an interval too long to time") << 9600 << 1 << "" << false << "2147484" << "9600" << 9600 << 1 << range
+                                                  << false;
+    QTest::newRow("an integer of any length is one") << 9600 << 1 << "" << false << "99999999999999" << "9600" << 9600 << 1
+                                                     << range << false;
 }
 
 void TestSettingsDlg::confirm()
@@ -129,6 +139,10 @@ void TestSettingsDlg::devicesAreChosenOrTyped()
         QCOMPARE(boxes[1]->currentText(), QStringLiteral("/dev/ttyUSB0"));
         boxes[0]->showPopup(); // looks again, and offers the adapter by its stable name
         QCOMPARE(boxes[0]->findText(adapter), 1);
+        // The list is as wide as its longest name, however narrow the box.
+        QVERIFY2(boxes[0]->view()->window()->width() >= boxes[0]->view()->fontMetrics().horizontalAdvance(adapter),
+                 qPrintable(QStringLiteral("%1 pixels for %2").arg(boxes[0]->view()->window()->width())
+                                .arg(boxes[0]->view()->fontMetrics().horizontalAdvance(adapter))));
         boxes[0]->setCurrentIndex(1);
         boxes[0]->hidePopup();
         boxes[1]->lineEdit()->selectAll();
