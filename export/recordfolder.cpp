@@ -158,7 +158,12 @@ void RecordFolder::ReadFile(const QString &name, LocalTimeLine &timeLine,
         m_problems.append({name, 0, QStringLiteral("cannot be opened: ") + QString::fromLocal8Bit(std::strerror(errno))});
         return;
     }
-    const QByteArray bytes = file.readAll();
+    ReadBytes(name, file.readAll(), timeLine, reading);
+}
+
+void RecordFolder::ReadBytes(const QString &name, const QByteArray &bytes, LocalTimeLine &timeLine,
+                             const std::function<void(const FolderReading &)> &reading)
+{
     if (bytes.isEmpty())
         return; // an interval without readings
     qsizetype at = bytes.indexOf('\n');

@@ -53,6 +53,11 @@ public:
               const std::function<bool(int done, int total)> &progress = {});
     const QList<ExportProblem> &Problems() const { return m_problems; }
 
+    // Gives the readings of one data file's bytes to `reading`, as Read does
+    // for the file `name`; later files never start before the ones read so far.
+    void ReadBytes(const QString &name, const QByteArray &bytes, LocalTimeLine &timeLine,
+                   const std::function<void(const FolderReading &)> &reading);
+
 private:
     void ReadFile(const QString &name, LocalTimeLine &timeLine,
                   const std::function<void(const FolderReading &)> &reading);
