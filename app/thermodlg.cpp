@@ -65,6 +65,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     , m_reader(messages)
     , m_wndChart(*this)
     , m_recorder(messages, this)
+    , m_feed(m_reader)
     , m_journal(m_reader, journalFolder)
 {
     m_messages.SetOwner(this);
@@ -83,6 +84,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     // Queued: the journal may fail while the store's lock is held, and no box
     // is ever shown under it.
     connect(&m_journal, &RunJournal::Failing, this, &CThermoDlg::OnJournalFailing, Qt::QueuedConnection);
+    connect(&m_feed, &RunFeed::Readings, &m_journal, &RunJournal::Take);
 
     OnInitDialog();
 }
@@ -176,6 +178,7 @@ void CThermoDlg::OnOK()
         return;
     m_settingsStore.SaveSettings(CurrentSettings());
     m_reader.ClearSamples();
+    m_feed.Begin();
     m_pSaveMark = nullptr;
     if (!m_bFolderStarted)
         m_recorder.SetFileCounter(0);
@@ -317,8 +320,10 @@ void CThermoDlg::EndRun()
 {
     m_bEnding = true;
     m_reader.RequestStop();
-    // The last save comes after the reader's last hand-over.
+    // The last save comes after the reader's last hand-over, and so does the
+    // feed's last tick.
     m_reader.WaitForStop(kReaderEndWaitMs);
+    m_feed.Tick();
     m_bRunning = false;
     SetRunningButtons(false);
     // With readings and nothing new since the last save, an empty file.
@@ -516,6 +521,7 @@ void CThermoDlg::OnDisplayTick()
 {
     if (m_bChartVisible)
         m_wndChart.update();
+    m_feed.Tick(); // the trim may drop saved readings: the feed has them first
     m_reader.Lock();
     SYSTEMTIME now {};
     GetLocalTime(&now);

@@ -5,6 +5,7 @@
 #include "comreader.h"
 #include "datarecorder.h"
 #include "recordfolderlock.h"
+#include "runfeed.h"
 #include "runjournal.h"
 #include "settingsdlg.h"
 #include "settingsstore.h"
@@ -129,6 +130,7 @@ public:
     bool m_bCloseAfterEnd = false;
     bool m_bQuitting = false; // the system ends the program: nobody to answer a box
     bool m_bSaveErrorShown = false; // the saving tick's error box is open
+    RunFeed m_feed; // before everything that follows a run
     RunJournal m_journal;
     RecordFolderLock m_folderLock;
 

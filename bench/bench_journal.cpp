@@ -17,14 +17,16 @@ namespace {
 constexpr int kReadingsPerSecond = 1280;
 
 // One flush per iteration: the second's readings copied from the store under
-// its lock, appended and made durable (fdatasync). The journal lives on this
+// its lock by the run's feed, appended and made durable (fdatasync). The journal lives on this
 // machine's disk, in a temporary folder under the home folder.
 void BM_JournalOneSecondDurable(benchmark::State &state)
 {
     QTemporaryDir folder(QDir::homePath() + QStringLiteral("/.calorivista-bench-XXXXXX"));
     MessageSeam messages;
     CComReader reader(messages);
+    RunFeed feed(reader);
     RunJournal journal(reader, folder.path());
+    QObject::connect(&feed, &RunFeed::Readings, &journal, &RunJournal::Take);
     if (!journal.Begin(JournalHeader {folder.path(), 0, {}})) {
         state.SkipWithError("the journal cannot be created");
         return;
@@ -40,6 +42,7 @@ void BM_JournalOneSecondDurable(benchmark::State &state)
         reader.Unlock();
         const double cpuBefore = ThreadCpuSeconds();
         state.ResumeTiming();
+        feed.Tick();
         if (!journal.Flush())
             state.SkipWithError("the flush failed");
         state.PauseTiming();
@@ -48,6 +51,7 @@ void BM_JournalOneSecondDurable(benchmark::State &state)
         // would, keeps the journal and the store as short as a run's.
         if (reader.Samples().GetCount() >= 300 * kReadingsPerSecond) {
             reader.ClearSamples();
+            feed.Begin();
             journal.Saved(JournalHeader {folder.path(), 1, {}});
         }
         state.ResumeTiming();

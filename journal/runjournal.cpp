@@ -15,6 +15,16 @@
 namespace {
 
 constexpr int kFlushPeriodMs = 1000;
+// The pending readings of a flood are given back once durable: a second of
+// the fastest line is far fewer.
+constexpr size_t kKeptCapacity = 16384;
+
+void Forget(std::vector<TempSample> &readings)
+{
+    readings.clear();
+    if (readings.capacity() > kKeptCapacity)
+        std::vector<TempSample>().swap(readings);
+}
 
 } // namespace
 
@@ -70,7 +80,7 @@ void RunJournal::Saved(const JournalHeader &header)
     m_header = header;
     m_nSavedTotal = total;
     m_nJournaled = total;
-    m_pending.clear();
+    Forget(m_pending);
     m_bRewrite = true; // written anew: the header alone, until new readings come
     if (Flush())
         return;
@@ -94,43 +104,34 @@ void RunJournal::SaveFailed(const JournalHeader &header)
     Flush();
 }
 
-void RunJournal::Collect()
+void RunJournal::Take(const FeedReadings &readings)
 {
-    m_reader.Lock();
-    const SampleList &store = m_reader.Samples();
-    const qint64 total = store.TotalAppended();
-    if (m_bRewrite)
-        m_pending.clear(); // every unsaved reading is copied again
-    const qint64 from = m_bRewrite ? m_nSavedTotal : m_nJournaled;
-    // Unsaved readings are never trimmed, so the new ones are all still there.
-    const int fresh = static_cast<int>(std::clamp<qint64>(total - from, 0, store.GetCount()));
-    for (int i = fresh - 1; i >= 0; --i)
-        m_pending.push_back(*store.GetAt(i));
-    m_nJournaled = total;
-    m_reader.Unlock();
+    if (!IsOpen())
+        return;
+    // Readings a save has written, or that the journal has already, are skipped.
+    const qint64 skip = std::clamp<qint64>(m_nJournaled - readings.first, 0, qint64(readings.readings.size()));
+    m_pending.insert(m_pending.end(), readings.readings.begin() + skip, readings.readings.end());
+    m_nJournaled = std::max(m_nJournaled, readings.End());
 }
 
 bool RunJournal::Flush()
 {
     if (!IsOpen())
         return false;
-    Collect();
     const bool rewrite = m_bRewrite;
     const bool written = rewrite ? Rewrite() : Append();
     if (written) {
-        m_pending.clear();
+        Forget(m_pending);
         m_bHeaderChanged = false;
         m_nDurable = m_nJournaled;
         m_nGoodSize = m_file.size();
         m_bRewrite = false;
         return true;
     }
-    if (!rewrite) {
-        // Back to the last whole record; the readings are copied again next time.
+    // The readings stay pending for the next try: an append goes back to the
+    // last whole record first, and a rewrite holds every unsaved reading.
+    if (!rewrite)
         m_file.resize(m_nGoodSize);
-        m_nJournaled = m_nDurable;
-        m_pending.clear();
-    }
     NoteFailure();
     return false;
 }
@@ -189,6 +190,7 @@ void RunJournal::End()
     if (!IsOpen())
         return;
     m_timer.stop();
+    Forget(m_pending);
     m_file.close();
     RemoveFile(m_strPath);
     SyncFolder(m_strFolder);
@@ -212,6 +214,7 @@ RunJournal::Kept RunJournal::Keep()
 void RunJournal::Close()
 {
     m_timer.stop();
+    Forget(m_pending);
     m_file.close();
     m_lock.reset();
     m_strPath.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journalformat.h"
+#include "runfeed.h"
 
 #include <QFile>
 #include <QObject>
@@ -19,10 +20,10 @@ class QLockFile;
 // the record folder. Each successful save lets the journal forget the readings
 // it wrote, and a run that ends with everything saved leaves no journal.
 //
-// It lives on the user-interface thread and takes the store's lock only to
-// copy the readings that are new; the reader thread never waits for it, nor
-// for the disk. A lock file beside the journal tells other programs that its
-// run is still going.
+// It lives on the user-interface thread and takes the run's new readings from
+// the run's feed; the reader thread never waits for it, nor for the disk. It
+// keeps the readings that are not yet durable until they are. A lock file
+// beside the journal tells other programs that its run is still going.
 class RunJournal : public QObject
 {
     Q_OBJECT
@@ -47,9 +48,11 @@ public:
     void Saved(const JournalHeader &header);
     // A save failed: its readings stay; the next save goes by `header`.
     void SaveFailed(const JournalHeader &header);
-    // Copies what reached the store since the last call, appends it and makes
-    // it durable. Its timer calls it once a second. False when that failed; the
-    // next call writes the journal anew.
+    // New readings from the run's feed; they wait for the next flush.
+    void Take(const FeedReadings &readings);
+    // Appends what the feed brought since the last call and makes it durable.
+    // Its timer calls it once a second. False when that failed; the next call
+    // tries again with the same readings.
     bool Flush();
     // The run ended with everything saved: the journal goes.
     void End();
@@ -69,7 +72,6 @@ signals:
     void Failing(const QString &folder);
 
 private:
-    void Collect();
     bool Rewrite();
     bool ForgetInPlace();
     bool Append();
@@ -87,9 +89,9 @@ private:
     bool m_bHeaderChanged = false;
     bool m_bRewrite = false;      // the file is to be written anew: header and every unsaved reading
     qint64 m_nSavedTotal = 0;     // the store's count of readings appended, at the last successful save
-    qint64 m_nJournaled = 0;      // the same count, as far as the journal has copied
+    qint64 m_nJournaled = 0;      // the same count, as far as the journal has taken readings
     qint64 m_nDurable = 0;        // the same count, as far as the journal holds it durably
     qint64 m_nGoodSize = 0;       // the file's size after its last durable write
     bool m_bFailureNoted = false;
-    std::vector<TempSample> m_pending; // copied, not yet on disk
+    std::vector<TempSample> m_pending; // taken, not yet durable (all unsaved ones while a rewrite waits)
 };

@@ -1122,6 +1122,16 @@ void TestThermoDlg::runThroughTwoHangUpsKeepsEveryFrame()
     QVERIFY2(m_sim->SetLink(link, &error), qPrintable(error));
     WriteSettings(link, 1);
     MakeDialog();
+    // What follows the run sees every reading once, in order, numbered without a gap.
+    QList<double> fed;
+    qint64 fedEnd = 0;
+    bool fedInOrder = true;
+    connect(&m_dlg->m_feed, &RunFeed::Readings, this, [&](const FeedReadings &readings) {
+        fedInOrder &= readings.first == fedEnd;
+        fedEnd = readings.End();
+        for (const TempSample &reading : readings.readings)
+            fed.append(reading.temperature);
+    });
     m_dlg->accept();
     QVERIFY(m_dlg->IsRunning());
 
@@ -1150,6 +1160,8 @@ void TestThermoDlg::runThroughTwoHangUpsKeepsEveryFrame()
     QCOMPARE(qsizetype(counts.frames), sent.size());
     QVERIFY(sent.size() > 250);
     QCOMPARE(Temperatures(ReadDataFiles(Records())), sent);
+    QVERIFY(fedInOrder);
+    QCOMPARE(fed, sent);
 }
 
 void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
