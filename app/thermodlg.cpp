@@ -85,6 +85,11 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     // is ever shown under it.
     connect(&m_journal, &RunJournal::Failing, this, &CThermoDlg::OnJournalFailing, Qt::QueuedConnection);
     connect(&m_feed, &RunFeed::Readings, &m_journal, &RunJournal::Take);
+    connect(&m_feed, &RunFeed::Readings, &m_runEvents, &RunEventRecorder::TakeReadings);
+    connect(&m_feed, &RunFeed::Readings, &m_alarms, &AlarmWatch::TakeReadings);
+    connect(&m_feed, &RunFeed::Line, &m_runEvents, &RunEventRecorder::TakeLine);
+    connect(&m_feed, &RunFeed::Line, &m_alarms, &AlarmWatch::TakeLine);
+    connect(&m_alarms, &AlarmWatch::Changed, &m_runEvents, &RunEventRecorder::Alarm);
 
     OnInitDialog();
 }
@@ -206,6 +211,8 @@ void CThermoDlg::OnOK()
     m_bFolderStarted = true;
     SetRunningButtons(true);
     m_journal.Begin(NextSave());
+    m_runEvents.Begin(m_recorder.Folder(), m_strComment, m_recorder.FileCounter());
+    m_alarms.Begin(m_settingsStore.LoadAlarmLimits());
 }
 
 JournalHeader CThermoDlg::NextSave() const
@@ -310,6 +317,8 @@ CThermoDlg::SaveOutcome CThermoDlg::SaveData()
         else
             m_journal.SaveFailed(NextSave());
         m_reader.Unlock();
+        if (!saved)
+            m_runEvents.SaveFailed(*name);
         outcome = saved ? SaveOutcome::Saved : SaveOutcome::Failed;
     }
     m_savingTimer.start(SavingPeriodMs(m_dlgSettings.m_nSaveInterval));
@@ -346,6 +355,8 @@ void CThermoDlg::EndRun()
     } else {
         m_journal.End(); // a cancelled name prompt gives up the run's last readings
     }
+    m_alarms.End();
+    m_runEvents.End();
     m_folderLock.Release();
     ++m_nRunSerial;
     m_reader.ClearSamples();

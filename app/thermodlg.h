@@ -5,6 +5,8 @@
 #include "comreader.h"
 #include "datarecorder.h"
 #include "recordfolderlock.h"
+#include "alarmwatch.h"
+#include "runeventrecorder.h"
 #include "runfeed.h"
 #include "runjournal.h"
 #include "settingsdlg.h"
@@ -132,6 +134,8 @@ public:
     bool m_bSaveErrorShown = false; // the saving tick's error box is open
     RunFeed m_feed; // before everything that follows a run
     RunJournal m_journal;
+    AlarmWatch m_alarms;
+    RunEventRecorder m_runEvents;
     RecordFolderLock m_folderLock;
 
     QTimer m_displayTimer; // timer 1

@@ -6,6 +6,9 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <cmath>
+#include <optional>
+
 #include <limits>
 #include <stdexcept>
 
@@ -225,4 +228,65 @@ bool SettingsStore::SaveSettings(const ThermoSettings &settings) const
     } catch (const StoreError &) {
         return false;
     }
+}
+
+namespace {
+
+// A number of the stored value within [lowest, highest], or none.
+std::optional<double> StoredNumber(const QSettings &store, const QString &name, double lowest, double highest)
+{
+    const QVariant value = store.value(name);
+    bool ok = false;
+    const double number = value.toString().trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(number) || number < lowest || number > highest)
+        return std::nullopt;
+    return number;
+}
+
+// Temperatures any instrument frame can say, and somewhat beyond.
+constexpr double kLowestLimit = -300;
+constexpr double kHighestLimit = 10000;
+
+} // namespace
+
+AlarmLimits SettingsStore::LoadAlarmLimits() const
+{
+    const std::unique_ptr<QSettings> store = Open();
+    AlarmLimits limits;
+    limits.high = StoredNumber(*store, QStringLiteral("AlarmHigh"), kLowestLimit, kHighestLimit);
+    limits.low = StoredNumber(*store, QStringLiteral("AlarmLow"), kLowestLimit, kHighestLimit);
+    limits.rate = StoredNumber(*store, QStringLiteral("AlarmRate"), 0.001, kHighestLimit);
+    limits.rateWindowSeconds = static_cast<int>(
+        StoredNumber(*store, QStringLiteral("AlarmRateWindow"), 10, 3600).value_or(limits.rateWindowSeconds));
+    limits.hysteresis = StoredNumber(*store, QStringLiteral("AlarmHysteresis"), 0, 1000).value_or(limits.hysteresis);
+    limits.delaySeconds = StoredNumber(*store, QStringLiteral("AlarmDelay"), 0, 3600).value_or(limits.delaySeconds);
+    limits.silenceSeconds = static_cast<int>(
+        StoredNumber(*store, QStringLiteral("AlarmSilence"), 0, 86400).value_or(limits.silenceSeconds));
+    const QVariant sound = store->value(QStringLiteral("AlarmSound"));
+    if (sound.isValid())
+        limits.sound = sound.toString() != QStringLiteral("false") && sound.toString() != QStringLiteral("0");
+    return limits;
+}
+
+bool SettingsStore::SaveAlarmLimits(const AlarmLimits &limits) const
+{
+    const std::unique_ptr<QSettings> store = OpenForWriting();
+    if (!store)
+        return false;
+    const auto limit = [&store](const QString &name, const std::optional<double> &value) {
+        if (value)
+            store->setValue(name, *value);
+        else
+            store->remove(name); // off
+    };
+    limit(QStringLiteral("AlarmHigh"), limits.high);
+    limit(QStringLiteral("AlarmLow"), limits.low);
+    limit(QStringLiteral("AlarmRate"), limits.rate);
+    store->setValue(QStringLiteral("AlarmRateWindow"), limits.rateWindowSeconds);
+    store->setValue(QStringLiteral("AlarmHysteresis"), limits.hysteresis);
+    store->setValue(QStringLiteral("AlarmDelay"), limits.delaySeconds);
+    store->setValue(QStringLiteral("AlarmSilence"), limits.silenceSeconds);
+    store->setValue(QStringLiteral("AlarmSound"), limits.sound);
+    store->sync();
+    return store->status() == QSettings::NoError;
 }

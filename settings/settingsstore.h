@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarmlimits.h"
 #include "thermosettings.h"
 
 #include <QString>
@@ -33,6 +34,13 @@ public:
     // Writes the settings in their fixed order; silent on failure. Returns
     // whether everything was written, for callers that care.
     bool SaveSettings(const ThermoSettings &settings) const;
+
+    // The alarms' limits: AlarmHigh, AlarmLow, AlarmRate (°C, °C/min; absent or
+    // empty is off), AlarmRateWindow (s), AlarmHysteresis (°C), AlarmDelay (s),
+    // AlarmSilence (s, 0 is off) and AlarmSound, stored as numbers and a
+    // boolean. A value that is absent or no number of its range has its default.
+    AlarmLimits LoadAlarmLimits() const;
+    bool SaveAlarmLimits(const AlarmLimits &limits) const;
 
     // The record folder as the store remembers it: the base-path rule, except
     // that an empty path stays empty and a path the rule would reduce to

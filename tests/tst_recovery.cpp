@@ -115,7 +115,7 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
         QCOMPARE(refused.shown[0].caption, QStringLiteral("Ошибка"));
         QVERIFY2(refused.shown[0].text.contains(QDir::toNativeSeparators(records)), qPrintable(refused.shown[0].text));
         QCOMPARE(QDir(records).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-                 QStringList({QStringLiteral(".calorivista.lock"), QStringLiteral("dirinfo")}));
+                 QStringList({QStringLiteral(".calorivista.lock"), QStringLiteral("dirinfo"), QStringLiteral("events.csv")}));
     }
 
     // About five seconds of readings, then the program is killed outright.
@@ -133,6 +133,14 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
     sender.join();
     QVERIFY(program.waitForFinished());
     QVERIFY(!QFile::exists(QDir(records).filePath(QStringLiteral("0000"))));
+    // The run's start was made durable as it was written: the kill loses no line of it.
+    QFile events(QDir(records).filePath(QStringLiteral("events.csv")));
+    QVERIFY(events.open(QIODevice::ReadOnly));
+    const QList<QByteArray> eventLines = events.readAll().split('\n');
+    QCOMPARE(eventLines.size(), 3);
+    QCOMPARE(eventLines[0], QByteArray("time,event,temperature_c,text\r"));
+    QVERIFY2(eventLines[1].contains(",run-start,,0000 ") && eventLines[1].endsWith('\r'), eventLines[1].constData());
+    QVERIFY(eventLines[2].isEmpty());
 
     // The next start: while another program holds the journal (recovering it
     // too), it is left alone; then it is written once.

@@ -110,6 +110,7 @@ private slots:
     void unreadableSettingsStillGiveAWorkingChart();
     void floodIsSavedWholeAndItsMemoryGivenBack();
     void runThroughTwoHangUpsKeepsEveryFrame();
+    void limitCrossedAndLeftIsOneAlarmInTheEvents();
     void silentOrGoneLineIsMarkedAndStopEndsTheWait();
     void exportFromTheMenuWritesTheRunAsCsv();
 
@@ -1162,6 +1163,62 @@ void TestThermoDlg::runThroughTwoHangUpsKeepsEveryFrame()
     QCOMPARE(Temperatures(ReadDataFiles(Records())), sent);
     QVERIFY(fedInOrder);
     QCOMPARE(fed, sent);
+}
+
+// A furnace that goes above its limit for three seconds, then back inside by
+// less than the hysteresis, then by more: one alarm, raised one delay after
+// the crossing and cleared at the first reading clearly inside, between the
+// run's start and stop, and nothing else.
+void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    {
+        QSettings settings(m_settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("AlarmHigh"), 150);
+        settings.setValue(QStringLiteral("AlarmHysteresis"), 5);
+        settings.setValue(QStringLiteral("AlarmDelay"), 1);
+    }
+    MakeDialog();
+    m_dlg->accept();
+    QVERIFY(m_dlg->IsRunning());
+    std::vector<double> values;
+    for (const auto &[frames, celsius] : {std::pair {50, 140.0}, {150, 160.0}, {50, 148.0}, {100, 140.0}})
+        values.insert(values.end(), frames, celsius);
+    QList<qint64> sentAt;
+    SimulatorOptions options;
+    options.framesPerSecond = 50;
+    options.frameCount = static_cast<long long>(values.size());
+    options.profile = TemperatureProfile::Values(values);
+    options.onFrame = [&sentAt](long long, const std::string &, double) { sentAt.append(QDateTime::currentMSecsSinceEpoch()); };
+    std::atomic_bool stop {false};
+    std::thread sender([&] { m_sim->Run(options, stop); });
+    QTRY_COMPARE_WITH_TIMEOUT(sentAt.size(), qsizetype(values.size()), 20000);
+    sender.join();
+    QTest::qWait(300); // the feed's next ticks
+    m_dlg->OnStop();
+
+    QFile file(QDir(Records()).filePath(QStringLiteral("events.csv")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.takeFirst(), QByteArray("time,event,temperature_c,text\r"));
+    QCOMPARE(lines.takeLast(), QByteArray());
+    QStringList events;
+    QList<qint64> times;
+    for (const QByteArray &line : std::as_const(lines)) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        events << QString::fromUtf8(fields.value(1) + ' ' + fields.value(2) + ' ' + fields.value(3));
+        times << QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).toMSecsSinceEpoch();
+    }
+    QCOMPARE(events.size(), 4);
+    QVERIFY2(events[0].startsWith(QStringLiteral("run-start  0000")), qPrintable(events[0]));
+    QCOMPARE(events[1], QStringLiteral("alarm-high 160.0 Выше 150 °C"));
+    QCOMPARE(events[2], QStringLiteral("alarm-clear 140.0 Выше 150 °C"));
+    QVERIFY2(events[3].startsWith(QStringLiteral("run-stop 140.0")), qPrintable(events[3]));
+    const qint64 raiseDue = sentAt[50] + 1000;
+    QVERIFY2(times[1] >= raiseDue - 25 && times[1] < raiseDue + 500,
+             qPrintable(QStringLiteral("raised %1 ms after the crossing and its delay").arg(times[1] - raiseDue)));
+    QVERIFY2(times[2] >= sentAt[250] && times[2] < sentAt[250] + 500,
+             qPrintable(QStringLiteral("cleared %1 ms after the first reading inside").arg(times[2] - sentAt[250])));
 }
 
 void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()

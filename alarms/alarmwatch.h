@@ -1,0 +1,44 @@
+#pragma once
+
+#include "alarmmonitor.h"
+#include "linestate.h"
+#include "runfeed.h"
+
+#include <QObject>
+
+// The alarms of the running run, fed by the run's feed on the user-interface
+// thread: each reading and each look at the line goes to the monitor, and
+// every change of an alarm is told with its wording and the newest reading,
+// its time in ms since 1970.
+class AlarmWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AlarmWatch(QObject *parent = nullptr);
+
+    // A run begins with these limits: nothing raised, nothing pending.
+    void Begin(const AlarmLimits &limits);
+    // The run ended: its alarms are no longer watched.
+    void End();
+    bool IsWatching() const { return m_bWatching; }
+    const AlarmMonitor &Monitor() const { return m_monitor; }
+    // The newest reading of the run, if any.
+    std::optional<double> Newest() const { return m_newest; }
+
+    void TakeReadings(const FeedReadings &readings);
+    void TakeLine(const LineState &line);
+    // The operator has seen every alarm shown.
+    void Acknowledge();
+
+signals:
+    void Changed(const AlarmChange &change, const QString &wording, std::optional<double> temperature);
+
+private:
+    void Tell(const std::vector<AlarmChange> &changes);
+
+    AlarmMonitor m_monitor;
+    bool m_bWatching = false;
+    bool m_bDeviceGone = false;
+    std::optional<double> m_newest;
+};

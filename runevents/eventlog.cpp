@@ -1,0 +1,62 @@
+#include "eventlog.h"
+
+#include "csvwriter.h"
+#include "durablefile.h"
+#include "localtimeline.h"
+#include "nativefs.h"
+
+#include <QFile>
+
+namespace {
+
+// Quoted when it holds a comma, a quote or a line end.
+QByteArray CsvField(const QString &text)
+{
+    QByteArray field = text.toUtf8();
+    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
+        field = '"' + field.replace("\"", "\"\"") + '"';
+    return field;
+}
+
+} // namespace
+
+QString EventLog::Path() const
+{
+    return m_strFolder + QLatin1Char('/') + QLatin1String(kFileName);
+}
+
+QByteArray EventLog::Line(const RunEvent &event, LocalTimeLine &timeLine)
+{
+    char time[40];
+    const char *end = WriteIsoTime(time, event.utcMs, timeLine.OffsetAt(event.utcMs));
+    QByteArray line(time, end - time);
+    line += ',' + CsvField(event.event) + ',';
+    if (event.temperature)
+        line += QByteArray::number(*event.temperature, 'f', 1);
+    return line + ',' + CsvField(event.text) + "\r\n";
+}
+
+bool EventLog::Append(const RunEvent &event)
+{
+    if (m_strFolder.isEmpty())
+        return false;
+    const QString path = Path();
+    const bool existed = PathExists(path);
+    QFile file;
+    if (!OpenNamedFile(file, path, QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    LocalTimeLine timeLine;
+    QByteArray bytes = Line(event, timeLine);
+    if (file.size() == 0)
+        bytes.prepend(kHeader);
+    // A line written in part is cut off again: the file keeps only whole lines.
+    const qint64 whole = file.size();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.resize(whole);
+        return false;
+    }
+    if (!SyncData(file))
+        return false;
+    // A new file's name is durable only with its folder.
+    return existed || SyncFolder(m_strFolder);
+}
