@@ -50,6 +50,39 @@ void AlarmWatch::Acknowledge()
 
 void AlarmWatch::Tell(const std::vector<AlarmChange> &changes)
 {
-    for (const AlarmChange &change : changes)
+    for (const AlarmChange &change : changes) {
+        if (change.type == AlarmChange::Type::Raised) {
+            m_raisedValue[static_cast<size_t>(change.kind)] = change.value;
+            m_raisedAtMs[static_cast<size_t>(change.kind)] = change.atMs;
+        }
         emit Changed(change, AlarmWording(change.kind, m_monitor.Limits(), m_bDeviceGone), m_newest);
+    }
+}
+
+QString AlarmWatch::Text() const
+{
+    QString first;
+    int more = 0;
+    for (int i = 0; i < kAlarmKinds; ++i) {
+        const auto kind = static_cast<AlarmKind>(i);
+        if (!m_monitor.IsShown(kind))
+            continue;
+        if (!first.isEmpty()) {
+            ++more;
+            continue;
+        }
+        const double value = RaisedValue(kind);
+        QString measured;
+        if (kind == AlarmKind::High || kind == AlarmKind::Low)
+            measured = QStringLiteral(": %1 °C").arg(value, 0, 'f', 1);
+        else if (kind == AlarmKind::Rate)
+            measured = QStringLiteral(": %1 °C/мин").arg(value, 0, 'f', 1);
+        const QString since = QDateTime::fromMSecsSinceEpoch(m_raisedAtMs[static_cast<size_t>(i)]).toString(QStringLiteral("HH:mm:ss"));
+        first = AlarmWording(kind, m_monitor.Limits(), m_bDeviceGone) + measured + QStringLiteral(" с ") + since;
+        if (!m_monitor.IsRaised(kind))
+            first += QStringLiteral(" · снято");
+    }
+    if (more > 0)
+        first += QStringLiteral(" (и ещё %1)").arg(more);
+    return first;
 }

@@ -25,6 +25,13 @@ public:
     const AlarmMonitor &Monitor() const { return m_monitor; }
     // The newest reading of the run, if any.
     std::optional<double> Newest() const { return m_newest; }
+    // What the alarm measured when it was raised (°C, °C/min or seconds).
+    double RaisedValue(AlarmKind kind) const { return m_raisedValue[static_cast<size_t>(kind)]; }
+    bool DeviceGone() const { return m_bDeviceGone; }
+    // The shown alarms' text for the operator: the first of them with what it
+    // measured and since when, "снято" once it cleared, and how many more
+    // are shown; empty when none is.
+    QString Text() const;
 
     void TakeReadings(const FeedReadings &readings);
     void TakeLine(const LineState &line);
@@ -41,4 +48,6 @@ private:
     bool m_bWatching = false;
     bool m_bDeviceGone = false;
     std::optional<double> m_newest;
+    std::array<double, kAlarmKinds> m_raisedValue {};
+    std::array<qint64, kAlarmKinds> m_raisedAtMs {}; // ms since 1970
 };

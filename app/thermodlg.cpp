@@ -12,12 +12,15 @@
 #include "linemarks.h"
 #include "messageseam.h"
 #include "nativefs.h"
+#include "runstatetext.h"
 #include "subfoldername.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -70,6 +73,12 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
 {
     m_messages.SetOwner(this);
     BuildFromTemplate(this, Template(kTemplateId));
+    // One line more under the controls, which keep their places.
+    m_pRunLine = new RunLine(this);
+    const int lineHeight = m_pRunLine->sizeHint().height();
+    const int margin = DialogUnitsToPixels(this, QRect(0, 0, 7, 7)).width();
+    m_pRunLine->setGeometry(margin, height(), width() - 2 * margin, lineHeight);
+    setFixedSize(width(), height() + lineHeight + margin / 2);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
@@ -90,6 +99,10 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(&m_feed, &RunFeed::Line, &m_runEvents, &RunEventRecorder::TakeLine);
     connect(&m_feed, &RunFeed::Line, &m_alarms, &AlarmWatch::TakeLine);
     connect(&m_alarms, &AlarmWatch::Changed, &m_runEvents, &RunEventRecorder::Alarm);
+    connect(&m_alarms, &AlarmWatch::Changed, this, &CThermoDlg::RefreshRunLine);
+    connect(&m_feed, &RunFeed::Line, this, &CThermoDlg::RefreshRunLine);
+    connect(m_pRunLine, &RunLine::AcknowledgeClicked, &m_alarms, &AlarmWatch::Acknowledge);
+    connect(m_pRunLine, &RunLine::MarkClicked, this, &CThermoDlg::OnMark);
 
     OnInitDialog();
 }
@@ -213,6 +226,12 @@ void CThermoDlg::OnOK()
     m_journal.Begin(NextSave());
     m_runEvents.Begin(m_recorder.Folder(), m_strComment, m_recorder.FileCounter());
     m_alarms.Begin(m_settingsStore.LoadAlarmLimits());
+    m_nRunStartMs = LineClockMs();
+    m_nFirstFile = m_recorder.FileCounter();
+    m_bLastSaveFailed = false;
+    m_bHadRun = true;
+    m_pRunLine->SetRunning(true);
+    RefreshRunLine();
 }
 
 JournalHeader CThermoDlg::NextSave() const
@@ -317,6 +336,7 @@ CThermoDlg::SaveOutcome CThermoDlg::SaveData()
         else
             m_journal.SaveFailed(NextSave());
         m_reader.Unlock();
+        m_bLastSaveFailed = !saved;
         if (!saved)
             m_runEvents.SaveFailed(*name);
         outcome = saved ? SaveOutcome::Saved : SaveOutcome::Failed;
@@ -357,6 +377,9 @@ void CThermoDlg::EndRun()
     }
     m_alarms.End();
     m_runEvents.End();
+    m_nRunElapsedMs = LineClockMs() - m_nRunStartMs;
+    m_pRunLine->SetRunning(false);
+    RefreshRunLine();
     m_folderLock.Release();
     ++m_nRunSerial;
     m_reader.ClearSamples();
@@ -567,6 +590,37 @@ void CThermoDlg::OnJournalFailing(const QString &folder)
         QStringLiteral("Не удаётся вести журнал сеанса в папке %1. Запись идёт, но при сбое программы или "
                        "компьютера будут потеряны показания, полученные после последнего сохранения.")
             .arg(QDir::toNativeSeparators(folder))));
+}
+
+void CThermoDlg::RefreshRunLine()
+{
+    bool unacknowledged = false;
+    for (int i = 0; i < kAlarmKinds; ++i)
+        unacknowledged |= m_alarms.Monitor().IsUnacknowledged(static_cast<AlarmKind>(i));
+    m_pRunLine->ShowAlarm(m_alarms.IsWatching() ? m_alarms.Text() : QString(), unacknowledged);
+    if (!m_bHadRun)
+        return;
+    RunStateSummary state;
+    state.running = m_bRunning;
+    state.elapsedMs = m_bRunning ? LineClockMs() - m_nRunStartMs : m_nRunElapsedMs;
+    state.files = m_recorder.FileCounter() - m_nFirstFile;
+    state.nextSaveMs = m_bRunning ? m_savingTimer.remainingTime() : -1;
+    state.lastSaveFailed = m_bLastSaveFailed;
+    m_pRunLine->ShowState(RunStateText(state));
+}
+
+void CThermoDlg::OnMark()
+{
+    if (!m_bRunning)
+        return;
+    // The moment is the press; the text may take the operator a while.
+    const qint64 at = QDateTime::currentMSecsSinceEpoch();
+    QInputDialog prompt(this);
+    prompt.setWindowTitle(QStringLiteral("Отметка"));
+    prompt.setLabelText(QStringLiteral("Текст отметки (можно оставить пустым):"));
+    prompt.setTextValue(QString());
+    const QString text = m_messages.Exec(prompt) == QDialog::Accepted ? prompt.textValue().trimmed() : QString();
+    m_runEvents.Mark(at, text);
 }
 
 void CThermoDlg::OnSavingTick()

@@ -4,11 +4,12 @@
 #include "chartwnd.h"
 #include "comreader.h"
 #include "datarecorder.h"
-#include "recordfolderlock.h"
 #include "alarmwatch.h"
+#include "recordfolderlock.h"
 #include "runeventrecorder.h"
 #include "runfeed.h"
 #include "runjournal.h"
+#include "runline.h"
 #include "settingsdlg.h"
 #include "settingsstore.h"
 
@@ -71,6 +72,10 @@ public slots:
     void OnLineTick();
     // Tells the operator, once a run, that its journal cannot be written.
     void OnJournalFailing(const QString &folder);
+    // The line under the controls: the alarms shown, else the run's state.
+    void RefreshRunLine();
+    // A mark at this moment, with the text the operator gives.
+    void OnMark();
 
     // What the chart reads.
     int ChartMinT() const override { return m_nMinT; }
@@ -136,6 +141,12 @@ public:
     RunJournal m_journal;
     AlarmWatch m_alarms;
     RunEventRecorder m_runEvents;
+    RunLine *m_pRunLine = nullptr;
+    qint64 m_nRunStartMs = 0;  // line clock
+    qint64 m_nRunElapsedMs = 0; // of the last run, once it ended
+    int m_nFirstFile = 0;      // the run's first data file
+    bool m_bLastSaveFailed = false;
+    bool m_bHadRun = false;
     RecordFolderLock m_folderLock;
 
     QTimer m_displayTimer; // timer 1

@@ -10,6 +10,7 @@
 #include "settingsstore.h"
 #include "testsupport.h"
 #include "thermodlg.h"
+#include "runline.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,6 +27,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QInputDialog>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -1167,8 +1169,9 @@ void TestThermoDlg::runThroughTwoHangUpsKeepsEveryFrame()
 
 // A furnace that goes above its limit for three seconds, then back inside by
 // less than the hysteresis, then by more: one alarm, raised one delay after
-// the crossing and cleared at the first reading clearly inside, between the
-// run's start and stop, and nothing else.
+// the crossing and cleared at the first reading clearly inside, shown in red
+// until acknowledged, then a mark; between the run's start and stop, and
+// nothing else.
 void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
 {
     WriteSettings(m_sim->DevicePath(), 300);
@@ -1192,10 +1195,30 @@ void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
     options.onFrame = [&sentAt](long long, const std::string &, double) { sentAt.append(QDateTime::currentMSecsSinceEpoch()); };
     std::atomic_bool stop {false};
     std::thread sender([&] { m_sim->Run(options, stop); });
+    // The line under the controls says it in red while it is up.
+    RunLine *line = m_dlg->findChild<RunLine *>();
+    QVERIFY(line);
+    QTRY_VERIFY_WITH_TIMEOUT(line->ShowsAlarm(), 10000);
+    QVERIFY2(QRegularExpression(QStringLiteral("^Выше 150 °C: 160\\.0 °C с \\d\\d:\\d\\d:\\d\\d$")).match(line->Text()).hasMatch(),
+             qPrintable(line->Text()));
+    QVERIFY(line->AcknowledgeButton()->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(sentAt.size(), qsizetype(values.size()), 20000);
     sender.join();
     QTest::qWait(300); // the feed's next ticks
+    // Cleared but not yet acknowledged; acknowledged, the line shows the run's state.
+    QVERIFY2(line->Text().endsWith(QStringLiteral(" · снято")), qPrintable(line->Text()));
+    QTest::mouseClick(line->AcknowledgeButton(), Qt::LeftButton);
+    QVERIFY(!line->ShowsAlarm());
+    QVERIFY2(line->Text().startsWith(QStringLiteral("Запись 00:00:")) && line->Text().contains(QStringLiteral("· файлов 0 · сохранение через 4:")),
+             qPrintable(line->Text()));
+    // A mark, with the operator's text.
+    m_messages->prompt = [](QDialog &dialog) {
+        static_cast<QInputDialog &>(dialog).setTextValue(QStringLiteral("дверь открыта, проба 2"));
+        return int(QDialog::Accepted);
+    };
+    QTest::keyClick(m_dlg.get(), Qt::Key_F2);
     m_dlg->OnStop();
+    QVERIFY2(line->Text().startsWith(QStringLiteral("Последний сеанс: 00:00:")), qPrintable(line->Text()));
 
     QFile file(QDir(Records()).filePath(QStringLiteral("events.csv")));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -1209,11 +1232,14 @@ void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
         events << QString::fromUtf8(fields.value(1) + ' ' + fields.value(2) + ' ' + fields.value(3));
         times << QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).toMSecsSinceEpoch();
     }
-    QCOMPARE(events.size(), 4);
+    QCOMPARE(events.size(), 6);
     QVERIFY2(events[0].startsWith(QStringLiteral("run-start  0000")), qPrintable(events[0]));
     QCOMPARE(events[1], QStringLiteral("alarm-high 160.0 Выше 150 °C"));
     QCOMPARE(events[2], QStringLiteral("alarm-clear 140.0 Выше 150 °C"));
-    QVERIFY2(events[3].startsWith(QStringLiteral("run-stop 140.0")), qPrintable(events[3]));
+    QCOMPARE(events[3], QStringLiteral("alarm-ack 140.0 Выше 150 °C"));
+    QCOMPARE(events[4], QStringLiteral("mark 140.0 \"дверь открыта"));
+    QVERIFY2(lines[4].endsWith(",\"дверь открыта, проба 2\"\r"), lines[4].constData());
+    QVERIFY2(events[5].startsWith(QStringLiteral("run-stop 140.0")), qPrintable(events[5]));
     const qint64 raiseDue = sentAt[50] + 1000;
     QVERIFY2(times[1] >= raiseDue - 25 && times[1] < raiseDue + 500,
              qPrintable(QStringLiteral("raised %1 ms after the crossing and its delay").arg(times[1] - raiseDue)));

@@ -1,0 +1,63 @@
+#include "runline.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+
+RunLine::RunLine(QWidget *parent)
+    : QWidget(parent)
+    , m_pText(new QLabel(this))
+    , m_pAcknowledge(new QPushButton(QStringLiteral("Квитировать"), this))
+    , m_pMark(new QPushButton(QStringLiteral("Отметка"), this))
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_pText, 1);
+    layout->addWidget(m_pAcknowledge);
+    layout->addWidget(m_pMark);
+    m_pAcknowledge->setVisible(false);
+    m_pAcknowledge->setAutoDefault(false);
+    m_pMark->setAutoDefault(false);
+    m_pMark->setEnabled(false);
+    m_pMark->setToolTip(QStringLiteral("Отметить этот момент сеанса (F2)"));
+    connect(m_pAcknowledge, &QPushButton::clicked, this, &RunLine::AcknowledgeClicked);
+    connect(m_pMark, &QPushButton::clicked, this, &RunLine::MarkClicked);
+    // F2 anywhere in the window the line belongs to.
+    auto *markKey = new QShortcut(QKeySequence(Qt::Key_F2), parent ? parent : this);
+    connect(markKey, &QShortcut::activated, m_pMark, [this] {
+        if (m_pMark->isEnabled())
+            emit MarkClicked();
+    });
+}
+
+void RunLine::ShowAlarm(const QString &text, bool unacknowledged)
+{
+    m_bAlarm = !text.isEmpty();
+    m_pAcknowledge->setVisible(m_bAlarm && unacknowledged);
+    if (!m_bAlarm) {
+        ShowState(m_strState);
+        return;
+    }
+    m_pText->setStyleSheet(QStringLiteral("color: rgb(220, 0, 0); font-weight: bold;"));
+    m_pText->setText(text);
+}
+
+void RunLine::ShowState(const QString &text)
+{
+    m_strState = text;
+    if (m_bAlarm)
+        return;
+    m_pText->setStyleSheet(QString());
+    m_pText->setText(text);
+}
+
+void RunLine::SetRunning(bool running)
+{
+    m_pMark->setEnabled(running);
+}
+
+QString RunLine::Text() const
+{
+    return m_pText->text();
+}
