@@ -4,6 +4,7 @@
 #include "appicon.h"
 #include "commentfile.h"
 #include "configfile.h"
+#include "desktopnotice.h"
 #include "dialogtemplate.h"
 #include "exportcommand.h"
 #include "folderdlg.h"
@@ -99,6 +100,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(&m_feed, &RunFeed::Line, &m_runEvents, &RunEventRecorder::TakeLine);
     connect(&m_feed, &RunFeed::Line, &m_alarms, &AlarmWatch::TakeLine);
     connect(&m_alarms, &AlarmWatch::Changed, &m_runEvents, &RunEventRecorder::Alarm);
+    connect(&m_alarms, &AlarmWatch::Changed, this, &CThermoDlg::OnAlarmChanged);
     connect(&m_alarms, &AlarmWatch::Changed, this, &CThermoDlg::RefreshRunLine);
     connect(&m_feed, &RunFeed::Line, this, &CThermoDlg::RefreshRunLine);
     connect(m_pRunLine, &RunLine::AcknowledgeClicked, &m_alarms, &AlarmWatch::Acknowledge);
@@ -376,6 +378,7 @@ void CThermoDlg::EndRun()
         m_journal.End(); // a cancelled name prompt gives up the run's last readings
     }
     m_alarms.End();
+    m_bell.Silence();
     m_runEvents.End();
     m_nRunElapsedMs = LineClockMs() - m_nRunStartMs;
     m_pRunLine->SetRunning(false);
@@ -607,6 +610,20 @@ void CThermoDlg::RefreshRunLine()
     state.nextSaveMs = m_bRunning ? m_savingTimer.remainingTime() : -1;
     state.lastSaveFailed = m_bLastSaveFailed;
     m_pRunLine->ShowState(RunStateText(state));
+}
+
+void CThermoDlg::OnAlarmChanged(const AlarmChange &change, const QString &wording)
+{
+    if (change.type == AlarmChange::Type::Acknowledged) {
+        m_bell.Silence();
+        return;
+    }
+    if (change.type != AlarmChange::Type::Raised)
+        return;
+    if (m_alarms.Monitor().Limits().sound)
+        m_bell.Ring();
+    NotifyDesktop(QStringLiteral("Calorivista: тревога"), m_alarms.Text().isEmpty() ? wording : m_alarms.Text());
+    QApplication::alert(this);
 }
 
 void CThermoDlg::OnMark()

@@ -4,6 +4,7 @@
 #include "chartwnd.h"
 #include "comreader.h"
 #include "datarecorder.h"
+#include "alarmbell.h"
 #include "alarmwatch.h"
 #include "recordfolderlock.h"
 #include "runeventrecorder.h"
@@ -74,6 +75,8 @@ public slots:
     void OnJournalFailing(const QString &folder);
     // The line under the controls: the alarms shown, else the run's state.
     void RefreshRunLine();
+    // A raised alarm is heard and seen away from the window; an acknowledged one falls silent.
+    void OnAlarmChanged(const AlarmChange &change, const QString &wording);
     // A mark at this moment, with the text the operator gives.
     void OnMark();
 
@@ -141,6 +144,7 @@ public:
     RunJournal m_journal;
     AlarmWatch m_alarms;
     RunEventRecorder m_runEvents;
+    AlarmBell m_bell;
     RunLine *m_pRunLine = nullptr;
     qint64 m_nRunStartMs = 0;  // line clock
     qint64 m_nRunElapsedMs = 0; // of the last run, once it ended

@@ -133,6 +133,7 @@ private:
     std::unique_ptr<CThermoDlg> m_dlg;
     QString m_settingsFile;
     int m_nSettingsFiles = 0;
+    int m_nRings = 0; // the alarm sound's plays
 };
 
 void TestThermoDlg::init()
@@ -179,6 +180,7 @@ void TestThermoDlg::MakeDialog()
 {
     m_store = std::make_unique<SettingsStore>(m_settingsFile);
     m_dlg = std::make_unique<CThermoDlg>(*m_messages, *m_store, Journals());
+    m_dlg->m_bell.SetPlayer([this] { ++m_nRings; });
     m_dlg->show();
 }
 
@@ -1202,13 +1204,17 @@ void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
     QVERIFY2(QRegularExpression(QStringLiteral("^Выше 150 °C: 160\\.0 °C с \\d\\d:\\d\\d:\\d\\d$")).match(line->Text()).hasMatch(),
              qPrintable(line->Text()));
     QVERIFY(line->AcknowledgeButton()->isVisible());
+    QCOMPARE(m_nRings, 1); // at once, then every few seconds
     QTRY_COMPARE_WITH_TIMEOUT(sentAt.size(), qsizetype(values.size()), 20000);
     sender.join();
     QTest::qWait(300); // the feed's next ticks
     // Cleared but not yet acknowledged; acknowledged, the line shows the run's state.
     QVERIFY2(line->Text().endsWith(QStringLiteral(" · снято")), qPrintable(line->Text()));
+    QVERIFY(m_dlg->m_bell.IsRinging());
     QTest::mouseClick(line->AcknowledgeButton(), Qt::LeftButton);
     QVERIFY(!line->ShowsAlarm());
+    QVERIFY(!m_dlg->m_bell.IsRinging()); // acknowledged: silent
+    const int rings = m_nRings;
     QVERIFY2(line->Text().startsWith(QStringLiteral("Запись 00:00:")) && line->Text().contains(QStringLiteral("· файлов 0 · сохранение через 4:")),
              qPrintable(line->Text()));
     // A mark, with the operator's text.
@@ -1218,6 +1224,7 @@ void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
     };
     QTest::keyClick(m_dlg.get(), Qt::Key_F2);
     m_dlg->OnStop();
+    QCOMPARE(m_nRings, rings);
     QVERIFY2(line->Text().startsWith(QStringLiteral("Последний сеанс: 00:00:")), qPrintable(line->Text()));
 
     QFile file(QDir(Records()).filePath(QStringLiteral("events.csv")));
