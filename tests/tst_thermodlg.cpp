@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QInputDialog>
 #include <QSignalSpy>
@@ -180,6 +181,7 @@ void TestThermoDlg::MakeDialog()
 {
     m_store = std::make_unique<SettingsStore>(m_settingsFile);
     m_dlg = std::make_unique<CThermoDlg>(*m_messages, *m_store, Journals());
+    m_nRings = 0;
     m_dlg->m_bell.SetPlayer([this] { ++m_nRings; });
     m_dlg->show();
 }
@@ -1197,6 +1199,11 @@ void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
     options.onFrame = [&sentAt](long long, const std::string &, double) { sentAt.append(QDateTime::currentMSecsSinceEpoch()); };
     std::atomic_bool stop {false};
     std::thread sender([&] { m_sim->Run(options, stop); });
+    const auto joined = qScopeGuard([&] {
+        stop = true;
+        if (sender.joinable())
+            sender.join();
+    });
     // The line under the controls says it in red while it is up.
     RunLine *line = m_dlg->findChild<RunLine *>();
     QVERIFY(line);
