@@ -16,6 +16,25 @@ void AlarmMonitor::Start(const AlarmLimits &limits)
     m_rate = RateFit(limits.rateWindowSeconds);
 }
 
+std::vector<AlarmChange> AlarmMonitor::SetLimits(const AlarmLimits &limits)
+{
+    std::vector<AlarmChange> changes;
+    const bool watched[kAlarmKinds] = {limits.high.has_value(), limits.low.has_value(), limits.rate.has_value(),
+                                       limits.silenceSeconds > 0};
+    for (int i = 0; i < kAlarmKinds; ++i) {
+        State &state = m_states[static_cast<size_t>(i)];
+        state.pending = false;
+        if (!watched[i] && state.raised) {
+            state.raised = false;
+            changes.push_back({static_cast<AlarmKind>(i), AlarmChange::Type::Cleared, 0, 0});
+        }
+    }
+    if (limits.rateWindowSeconds != m_limits.rateWindowSeconds)
+        m_rate = RateFit(limits.rateWindowSeconds);
+    m_limits = limits;
+    return changes;
+}
+
 void AlarmMonitor::Judge(AlarmKind kind, bool holds, bool gone, qint64 ms, double value,
                          std::vector<AlarmChange> &changes)
 {

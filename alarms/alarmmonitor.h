@@ -36,6 +36,9 @@ public:
     // A new run: nothing raised, nothing pending, the low limit not armed.
     void Start(const AlarmLimits &limits);
     const AlarmLimits &Limits() const { return m_limits; }
+    // New limits during the run: a raised alarm whose condition is no longer
+    // watched clears (its time is left to the caller); the rest goes on.
+    std::vector<AlarmChange> SetLimits(const AlarmLimits &limits);
 
     std::vector<AlarmChange> Reading(qint64 ms, double celsius);
     // The line as it is at `nowMs`: the last whole frame's time (-1: none

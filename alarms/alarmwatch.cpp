@@ -15,6 +15,16 @@ void AlarmWatch::Begin(const AlarmLimits &limits)
     m_newest.reset();
 }
 
+void AlarmWatch::SetLimits(const AlarmLimits &limits)
+{
+    if (!m_bWatching)
+        return;
+    std::vector<AlarmChange> changes = m_monitor.SetLimits(limits);
+    for (AlarmChange &change : changes)
+        change.atMs = QDateTime::currentMSecsSinceEpoch();
+    Tell(changes);
+}
+
 void AlarmWatch::End()
 {
     m_bWatching = false;

@@ -19,6 +19,8 @@ public:
 
     // A run begins with these limits: nothing raised, nothing pending.
     void Begin(const AlarmLimits &limits);
+    // New limits for the run going on; what they no longer watch for clears.
+    void SetLimits(const AlarmLimits &limits);
     // The run ended: its alarms are no longer watched.
     void End();
     bool IsWatching() const { return m_bWatching; }

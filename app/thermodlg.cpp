@@ -441,8 +441,13 @@ void CThermoDlg::OnSystemQuit()
 
 void CThermoDlg::OnSettings()
 {
-    if (m_messages.Exec(m_dlgSettings) == QDialog::Accepted)
-        WriteConfigFile(m_strStartDir, CurrentSettings());
+    m_dlgSettings.m_alarmLimits = m_settingsStore.LoadAlarmLimits();
+    if (m_messages.Exec(m_dlgSettings) != QDialog::Accepted)
+        return;
+    WriteConfigFile(m_strStartDir, CurrentSettings());
+    // The alarms' limits have their own keys and apply at once, also to a run going on.
+    m_settingsStore.SaveAlarmLimits(m_dlgSettings.m_alarmLimits);
+    m_alarms.SetLimits(m_dlgSettings.m_alarmLimits);
 }
 
 void CThermoDlg::OnShowChart()

@@ -1,5 +1,6 @@
 #include "settingsdlg.h"
 
+#include "alarmlimitsbox.h"
 #include "devicebox.h"
 #include "dialogtemplate.h"
 #include "integertext.h"
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -44,6 +46,12 @@ CSettingsDlg::CSettingsDlg(MessageSeam &messages, QWidget *parent)
     setTabOrder(TemplateControl<QRadioButton>(this, kCom1), m_pDevice1);
     setTabOrder(TemplateControl<QRadioButton>(this, kCom2), m_pDevice2);
 #endif
+    // The alarms' group under the template's controls, which keep their places.
+    m_pAlarms = new AlarmLimitsBox(this);
+    const int margin = DialogUnitsToPixels(this, QRect(0, 0, 7, 7)).width();
+    const QSize group = m_pAlarms->sizeHint();
+    m_pAlarms->setGeometry(margin, height(), std::max(group.width(), width() - 2 * margin), group.height());
+    setFixedSize(std::max(width(), group.width() + 2 * margin), height() + group.height() + margin);
 }
 
 bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
@@ -61,6 +69,7 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
             m_pDevice1->SetDevice(m_strPortDevice1);
             m_pDevice2->SetDevice(m_strPortDevice2);
         }
+        m_pAlarms->Show(m_alarmLimits);
         return true;
     }
     m_strBaudRate = baudRate->currentText();
@@ -73,6 +82,13 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
         interval->selectAll();
         return false;
     }
+    Message notice;
+    const std::optional<AlarmLimits> alarms = m_pAlarms->Take(&notice);
+    if (!alarms) {
+        m_messages.Show(notice);
+        return false;
+    }
+    m_alarmLimits = *alarms;
     m_nSaveInterval = savingInterval;
     if (m_pDevice1) {
         m_strPortDevice1 = m_pDevice1->Device();

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "alarmlimits.h"
+
 #include <QDialog>
 
+class AlarmLimitsBox;
 class DeviceBox;
 class MessageSeam;
 
@@ -25,6 +28,8 @@ public:
     // port choice where there are no COM ports).
     QString m_strPortDevice1 = QStringLiteral("/dev/ttyS0");
     QString m_strPortDevice2 = QStringLiteral("/dev/ttyS1");
+    // The alarms' limits, in the group "Сигнализация" under the controls.
+    AlarmLimits m_alarmLimits;
 
     // Moves the members into the controls (false) or takes them from the
     // controls (true). Taking fails when the interval box holds no integer: the
@@ -41,6 +46,7 @@ private:
     void OnOK();
 
     MessageSeam &m_messages;
+    AlarmLimitsBox *m_pAlarms = nullptr;
     DeviceBox *m_pDevice1 = nullptr;
     DeviceBox *m_pDevice2 = nullptr;
 };

@@ -2,12 +2,15 @@
 #include "dialogtemplate.h"
 #include "scriptedmessages.h"
 #include "settingsdlg.h"
+#include "settingsstore.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +26,8 @@ private slots:
     void cancelKeepsTheOpeningCorrections();
     void devicesAreChosenOrTyped();
     void stableNamesComeFirst();
+    void alarmLimitsTypedAndKept_data();
+    void alarmLimitsTypedAndKept();
 };
 
 void TestSettingsDlg::confirm_data()
@@ -169,6 +174,64 @@ void TestSettingsDlg::stableNamesComeFirst()
     QVERIFY2(choices[0].description.contains(QStringLiteral("/dev/null")), qPrintable(choices[0].description));
     for (const SerialDeviceChoice &choice : choices)
         QVERIFY(!choice.path.contains(QStringLiteral("Pulled"))); // a link whose device is gone is not offered
+}
+
+void TestSettingsDlg::alarmLimitsTypedAndKept_data()
+{
+    QTest::addColumn<QString>("high");
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("delay");
+    QTest::addColumn<QString>("message"); // empty: taken
+    QTest::newRow("a limit, a rate with a decimal comma") << "1500" << "2,5" << "2" << "";
+    QTest::newRow("empty is off") << "" << "" << "0" << "";
+    QTest::newRow("no number") << "hot" << "" << "2" << "Введите число от -300 до 10000 или оставьте поле пустым.";
+    QTest::newRow("beyond any instrument") << "20000" << "" << "2" << "Введите число от -300 до 10000 или оставьте поле пустым.";
+    QTest::newRow("a delay cannot be off") << "1500" << "" << "" << "Введите число от 0 до 3600.";
+}
+
+// The group "Сигнализация": what is typed is taken or refused with its range,
+// and the settings store keeps it (an empty limit as no key at all).
+void TestSettingsDlg::alarmLimitsTypedAndKept()
+{
+    QFETCH(QString, high);
+    QFETCH(QString, rate);
+    QFETCH(QString, delay);
+    QFETCH(QString, message);
+    ScriptedMessages messages;
+    CSettingsDlg dialog(messages);
+    AlarmLimits shown;
+    shown.low = 100;
+    dialog.m_alarmLimits = shown;
+    dialog.show();
+    auto *group = dialog.findChild<QGroupBox *>();
+    QVERIFY(group);
+    QCOMPARE(group->title(), QStringLiteral("Сигнализация"));
+    const QList<QLineEdit *> edits = group->findChildren<QLineEdit *>(); // high, low, rate, window, hysteresis, delay, silence
+    QCOMPARE(edits.size(), 7);
+    QCOMPARE(edits[1]->text(), QStringLiteral("100"));
+    edits[0]->setText(high);
+    edits[2]->setText(rate);
+    edits[5]->setText(delay);
+    dialog.accept();
+    QCOMPARE(messages.shown.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty()) {
+        QCOMPARE(messages.shown[0].text, message);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.m_alarmLimits, shown);
+        return;
+    }
+    AlarmLimits expected = shown;
+    expected.high = high.isEmpty() ? std::nullopt : std::optional<double>(high.toDouble());
+    expected.rate = rate.isEmpty() ? std::nullopt : std::optional<double>(QString(rate).replace(',', '.').toDouble());
+    expected.delaySeconds = delay.toDouble();
+    QCOMPARE(dialog.m_alarmLimits, expected);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("settings.conf"));
+    SettingsStore store(file);
+    QVERIFY(store.SaveAlarmLimits(dialog.m_alarmLimits));
+    QCOMPARE(store.LoadAlarmLimits(), expected);
+    QCOMPARE(QSettings(file, QSettings::IniFormat).contains(QStringLiteral("AlarmHigh")), !high.isEmpty());
 }
 
 QTEST_MAIN(TestSettingsDlg)
