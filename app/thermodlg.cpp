@@ -231,6 +231,7 @@ void CThermoDlg::OnOK()
     m_nRunStartMs = LineClockMs();
     m_nFirstFile = m_recorder.FileCounter();
     m_bLastSaveFailed = false;
+    m_marks.clear();
     m_bHadRun = true;
     m_pRunLine->SetRunning(true);
     RefreshRunLine();
@@ -643,6 +644,21 @@ void CThermoDlg::OnMark()
     prompt.setTextValue(QString());
     const QString text = m_messages.Exec(prompt) == QDialog::Accepted ? prompt.textValue().trimmed() : QString();
     m_runEvents.Mark(at, text);
+    m_marks.push_back({at, text});
+}
+
+ChartNotes CThermoDlg::ChartNotesNow() const
+{
+    ChartNotes notes;
+    if (!m_alarms.IsWatching())
+        return notes;
+    const AlarmLimits &limits = m_alarms.Monitor().Limits();
+    for (const std::optional<double> &limit : {limits.high, limits.low})
+        if (limit)
+            notes.limits.push_back(*limit);
+    notes.alarm = m_alarms.Text();
+    notes.marks = m_marks;
+    return notes;
 }
 
 void CThermoDlg::OnSavingTick()

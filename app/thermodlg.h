@@ -82,6 +82,7 @@ public slots:
 
     // What the chart reads.
     int ChartMinT() const override { return m_nMinT; }
+    ChartNotes ChartNotesNow() const override;
     int ChartMaxT() const override { return m_nMaxT; }
     CComReader &ChartReader() override { return m_reader; }
     QTimer &DisplayTimer() override { return m_displayTimer; }
@@ -151,6 +152,7 @@ public:
     int m_nFirstFile = 0;      // the run's first data file
     bool m_bLastSaveFailed = false;
     bool m_bHadRun = false;
+    std::vector<ChartNotes::Mark> m_marks; // of the run going on
     RecordFolderLock m_folderLock;
 
     QTimer m_displayTimer; // timer 1

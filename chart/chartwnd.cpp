@@ -22,6 +22,8 @@ constexpr double kPixelsPerSecondPerWidth = 1.0 / 750.0; // 750 s per W pixels: 
 const QColor kCurveColour(128, 0, 0);
 const QColor kMarkerColour(255, 0, 0);
 const QColor kLineMarkColour(220, 0, 0);
+const QColor kLimitColour(230, 120, 0);
+const QColor kOperatorMarkColour(0, 0, 200);
 // Readings that reach this far back are drawn as they are.
 constexpr double kStoreSpansTheAxisSeconds = 590.0;
 
@@ -208,10 +210,43 @@ void CChartWnd::Render(QImage &image, const SYSTEMTIME &now)
     } else {
         DrawStretches(painter, m_points.data(), points, m_stretchStarts);
     }
+    DrawNotes(painter, now, W, x0, x1, y0, y1, range != 0 ? std::function<int(double)>(yOf) : nullptr);
     if (m_nMarkerSec > 0) {
         const qint64 xm = x0 + (m_nMarkerSec * W * 4) / 3000;
         painter.setPen(QPen(kMarkerColour, 2));
         painter.drawLine(QPoint(static_cast<int>(xm), y0), QPoint(static_cast<int>(xm), y1));
+    }
+}
+
+void CChartWnd::DrawNotes(QPainter &painter, const SYSTEMTIME &now, int W, int x0, int x1, int y0, int y1,
+                          const std::function<int(double)> &yOf)
+{
+    const ChartNotes notes = m_owner.ChartNotesNow();
+    // The limits, dashed, where the scale reaches them.
+    if (yOf) {
+        painter.setPen(QPen(kLimitColour, 1, Qt::DashLine));
+        for (const double limit : notes.limits) {
+            const int y = yOf(limit);
+            if (y >= y0 && y <= y1)
+                painter.drawLine(x0, y, x1, y);
+        }
+    }
+    // The operator's marks: a line at their age, their text beside its top.
+    const qint64 nowMs = qint64(LocalSeconds(now)) * 1000 + now.wMilliseconds;
+    painter.setPen(QPen(kOperatorMarkColour, 1));
+    for (const ChartNotes::Mark &mark : notes.marks) {
+        const double age = static_cast<double>(nowMs - mark.utcMs) / 1000.0;
+        const int x = static_cast<int>(W * age * kPixelsPerSecondPerWidth + x0);
+        if (x < x0 || x > x1)
+            continue;
+        painter.drawLine(x, y0, x, y1);
+        if (!mark.text.isEmpty())
+            DrawText(painter, x + 2, y0 + 2, Anchor::TopLeft, mark.text);
+    }
+    // The alarm shown, named in the plot's lower left.
+    if (!notes.alarm.isEmpty()) {
+        painter.setPen(kLineMarkColour);
+        DrawText(painter, x0 + 4, y1 - painter.fontMetrics().height() - 4, Anchor::TopLeft, notes.alarm);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 class ChartHistory;
+class QPainter;
 class ChartOwner;
 
 // "Ход температуры": the readings of the last ten minutes against their age,
@@ -53,6 +54,9 @@ private:
     // nothing older than the kept readings.
     int EnvelopePoints(const ChartHistory &history, qint64 nowTenth, double storeSpan, double gapSeconds, int W, int x0,
                        int x1, const std::function<int(double)> &yOf);
+    // The alarms' limits, the alarm shown and the operator's marks.
+    void DrawNotes(QPainter &painter, const SYSTEMTIME &now, int W, int x0, int x1, int y0, int y1,
+                   const std::function<int(double)> &yOf);
     // The shortest pause that counts as a gap among the first `count` ages.
     double GapSeconds(int count);
     static QString MarkerRange(const ChartHistory &history, qint64 nowTenth, qint64 markerSeconds);

@@ -30,6 +30,7 @@ public:
     CComReader &ChartReader() override { return reader; }
     QTimer &DisplayTimer() override { return timer; }
     void OnChartHidden() override { visible = false; }
+    ChartNotes ChartNotesNow() const override { return notes; }
 
     // A reading `age` seconds before kNow (whole seconds and milliseconds),
     // into the store and, as the hand-over does, into the chart's history.
@@ -51,6 +52,7 @@ public:
     int minT = 0;
     int maxT = 100;
     bool visible = true;
+    ChartNotes notes;
 };
 
 // Appends oldest first, as readings arrive.
@@ -94,6 +96,7 @@ private slots:
     void equalLimitsDrawNoCurve();
     void gapInTheReadingsStaysAGap_data();
     void gapInTheReadingsStaysAGap();
+    void limitsAlarmAndMarksAreDrawn();
     void windowKeepsItsMinimumSize_data();
     void windowKeepsItsMinimumSize();
     void paintWhileTheSameThreadHoldsTheLock();
@@ -260,6 +263,40 @@ void TestChartWnd::gapInTheReadingsStaysAGap()
     QVERIFY(CountColour(image, QRect(61, 41, 8, 318), kCurve) > 0);
     QVERIFY(CountColour(image, QRect(94, 41, 14, 318), kCurve) > 0);
     QCOMPARE(CountColour(image, QRect(71, 41, 20, 318), kCurve), 0);
+}
+
+// A limit of 75 °C dashed across the plot, the alarm named, a mark two
+// minutes back with its text; none of it where the scale or the ten minutes
+// do not reach.
+void TestChartWnd::limitsAlarmAndMarksAreDrawn()
+{
+    TestOwner owner;
+    AddOldestFirst(owner, {{300, 50}, {0, 50}});
+    const qint64 nowMs = qint64(LocalSeconds(kNow)) * 1000;
+    owner.notes.limits = {75, 500};
+    owner.notes.alarm = QStringLiteral("Выше 75 °C: 80.0 °C с 12:09:00");
+    owner.notes.marks = {{nowMs - 120000, QStringLiteral("дверь")}, {nowMs - 900000, QStringLiteral("давно")}};
+    CChartWnd chart(owner);
+    const QImage image = Render(chart);
+    const QColor limit(230, 120, 0);
+    const QColor mark(0, 0, 200);
+    // 75 °C is y = 360 - 75 * 320 / 100 = 120: dashed, so about half of its row.
+    const int dashes = CountColour(image, QRect(0, 120, 600, 1), limit);
+    QVERIFY2(dashes > 100 && dashes < 478, qPrintable(QString::number(dashes)));
+    QCOMPARE(CountColour(image, QRect(0, 0, 600, 400), limit), dashes); // 500 °C is off the scale
+    // Two minutes back is x = 60 + 120 * 0.8 = 156; fifteen minutes is off the plot.
+    QVERIFY(CountColour(image, QRect(156, 200, 1, 100), mark) > 90);
+    int bluish = 0; // the text's smoothed pixels
+    for (int y = 42; y < 62; ++y)
+        for (int x = 158; x < 218; ++x)
+            bluish += image.pixelColor(x, y).blue() > image.pixelColor(x, y).red() + 80;
+    QVERIFY2(bluish > 30, qPrintable(QString::number(bluish))); // "дверь"
+    QCOMPARE(CountColour(image, QRect(0, 0, 600, 400), mark), CountColour(image, QRect(156, 0, 70, 400), mark));
+    int reddish = 0; // the alarm's name, in the plot's lower left
+    for (int y = 320; y < 358; ++y)
+        for (int x = 61; x < 361; ++x)
+            reddish += image.pixelColor(x, y).red() > image.pixelColor(x, y).blue() + 80;
+    QVERIFY2(reddish > 100, qPrintable(QString::number(reddish)));
 }
 
 void TestChartWnd::windowKeepsItsMinimumSize_data()
