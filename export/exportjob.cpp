@@ -1,6 +1,7 @@
 #include "exportjob.h"
 
 #include "csvwriter.h"
+#include "eventsfile.h"
 #include "localtimeline.h"
 #include "nativefs.h"
 #include "runpicture.h"
@@ -80,6 +81,14 @@ ExportResult ExportRecordFolder(const ExportRequest &request, const std::functio
             passProgress(1))) {
         result.cancelled = true;
         return result;
+    }
+    // The operator's marks and the alarms raised, from the run's events.
+    for (const FolderEvent &event : ReadFolderEvents(request.folder)) {
+        if (event.event == QStringLiteral("mark"))
+            run.Note(event.utcMs, event.text, false);
+        else if (event.event.startsWith(QStringLiteral("alarm-")) && event.event != QStringLiteral("alarm-clear")
+                 && event.event != QStringLiteral("alarm-ack"))
+            run.Note(event.utcMs, event.text, true);
     }
     QFile png;
     if (!OpenNamedFile(png, request.pngPath, QIODevice::WriteOnly | QIODevice::Truncate)) {

@@ -95,6 +95,11 @@ void RunPicture::Draw(qint64 utcMs, double celsius)
     ++m_nCount;
 }
 
+void RunPicture::Note(qint64 utcMs, const QString &label, bool alarm)
+{
+    m_notes.push_back({utcMs, label, alarm});
+}
+
 QImage RunPicture::Finish(LocalTimeLine &timeLine) const
 {
     QImage image(m_size, QImage::Format_RGB32);
@@ -151,6 +156,19 @@ QImage RunPicture::Finish(LocalTimeLine &timeLine) const
                              .replace(QLatin1Char('T'), QLatin1Char(' '));
     painter.drawText(QRect(0, H - 26, W - 10, 20), Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("время (с %1)").arg(from));
+
+    // The marks and alarms of the run, under the curve.
+    const qint64 noteSpan = std::max<qint64>(1, m_nLastMs - m_nFirstMs);
+    for (const Noted &note : m_notes) {
+        if (note.utcMs < m_nFirstMs || note.utcMs > m_nLastMs)
+            continue;
+        const int x = m_plot.left() + static_cast<int>((note.utcMs - m_nFirstMs) * m_plot.width() / noteSpan);
+        const QColor colour = note.alarm ? QColor(220, 0, 0) : QColor(0, 0, 200);
+        painter.setPen(QPen(colour, 1, note.alarm ? Qt::DashLine : Qt::SolidLine));
+        painter.drawLine(x, m_plot.top(), x, m_plot.bottom());
+        painter.setPen(colour);
+        painter.drawText(QRect(x + 3, m_plot.top() + 2, 300, 20), Qt::AlignLeft | Qt::AlignTop, note.label);
+    }
 
     // The curve: a polyline per stretch without a gap.
     painter.setClipRect(m_plot.adjusted(0, 0, 1, 1));

@@ -21,6 +21,9 @@ public:
     void Measure(qint64 utcMs, double celsius);
     void StartDrawing();
     void Draw(qint64 utcMs, double celsius);
+    // A moment of the run to mark on the picture (an operator's mark, an
+    // alarm raised): a line at its time, its label at the top.
+    void Note(qint64 utcMs, const QString &label, bool alarm);
     QImage Finish(LocalTimeLine &timeLine) const;
 
     bool IsEmpty() const { return m_nCount == 0; }
@@ -43,4 +46,11 @@ private:
     qint64 m_nPreviousMs = 0;
     qint64 m_nGapMs = 0;
     std::vector<Column> m_columns;
+    struct Noted
+    {
+        qint64 utcMs;
+        QString label;
+        bool alarm;
+    };
+    std::vector<Noted> m_notes;
 };

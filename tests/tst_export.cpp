@@ -68,6 +68,7 @@ private slots:
     void outputThatCannotBeWrittenIsAFailure_data();
     void outputThatCannotBeWrittenIsAFailure();
     void folderOfAnyNameWithFilesNamedAfterTheLast();
+    void pictureShowsTheRunsMarksAndAlarms();
 };
 
 void TestExport::initTestCase()
@@ -387,6 +388,48 @@ void TestExport::folderOfAnyNameWithFilesNamedAfterTheLast()
     QCOMPARE(temperatures, QList<double>({900, 901, 902, 903, 904}));
     QCOMPARE(files, QStringList({QStringLiteral("0000"), QStringLiteral("0000"), QStringLiteral("9999"),
                                  QStringLiteral("later"), QStringLiteral("\"\ufffd\ufffd\ufffd\ufffd\ufffd,1\"")}));
+}
+
+// A minute of readings; the operator marked 14:00:30 and an alarm was raised
+// at 14:00:45 (and cleared, which is not drawn): the picture shows both where
+// they happened.
+void TestExport::pictureShowsTheRunsMarksAndAlarms()
+{
+    QTemporaryDir dir;
+    const QString records = dir.filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(records));
+    QFile data(QDir(records).filePath(QStringLiteral("0000")));
+    QVERIFY(data.open(QIODevice::WriteOnly));
+    data.write("9.12.2026 14:0:0\r\n");
+    for (int i = 0; i <= 60; ++i)
+        data.write(QByteArray::number(i) + ' ' + QByteArray::number(1000 + i) + "\r\n");
+    data.close();
+    QFile events(QDir(records).filePath(QStringLiteral("events.csv")));
+    QVERIFY(events.open(QIODevice::WriteOnly));
+    events.write("time,event,temperature_c,text\r\n"
+                 "2026-12-09T14:00:00.000+01:00,run-start,,\"0000 печь 3\"\r\n"
+                 "2026-12-09T14:00:30.000+01:00,mark,1030.0,\"дверь открыта, проба 2\"\r\n"
+                 "2026-12-09T14:00:45.000+01:00,alarm-high,1045.0,Выше 1040 °C\r\n"
+                 "2026-12-09T14:00:55.000+01:00,alarm-clear,1055.0,Выше 1040 °C\r\n");
+    events.close();
+    const QString png = dir.filePath(QStringLiteral("run.png"));
+    QProcess exporter;
+    exporter.start(QStringLiteral(CALORIVISTA_EXPORT),
+                   {records, QStringLiteral("-o"), dir.filePath(QStringLiteral("run.csv")), QStringLiteral("--png"), png});
+    QVERIFY(exporter.waitForFinished(30000));
+    QCOMPARE(exporter.exitCode(), 0);
+    const QImage image(png);
+    QCOMPARE(image.size(), QSize(1600, 900));
+    // The plot spans x = 160 to 1440 for the minute: 30 s is x = 800, 45 s is 1120, 55 s is 1333.
+    const auto column = [&image](int x, const QColor &colour) {
+        int count = 0;
+        for (int y = 120; y < 800; ++y)
+            count += image.pixelColor(x, y) == colour;
+        return count;
+    };
+    QVERIFY2(column(800, QColor(0, 0, 200)) > 500, qPrintable(QString::number(column(800, QColor(0, 0, 200)))));
+    QVERIFY2(column(1120, QColor(220, 0, 0)) > 200, qPrintable(QString::number(column(1120, QColor(220, 0, 0)))));
+    QCOMPARE(column(1333, QColor(220, 0, 0)), 0);
 }
 
 QTEST_GUILESS_MAIN(TestExport)
