@@ -9,6 +9,12 @@ qint64 Now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
+// "нет связи с прибором", or "нет данных" without the seconds that keep counting.
+QString LossText(const LineStatus &status)
+{
+    return status.kind == LineStatus::Kind::Gone ? status.Mark() : (status.IsLive() ? QString() : QStringLiteral("нет данных"));
+}
+
 } // namespace
 
 RunEventRecorder::RunEventRecorder(QObject *parent)
@@ -20,7 +26,7 @@ void RunEventRecorder::Begin(const QString &folder, const QString &comment, int 
 {
     m_log.SetFolder(folder);
     m_bRunning = true;
-    m_bDeviceGone = false;
+    m_bLineLost = false;
     m_bFailureTold = false;
     m_newest.reset();
     QString text = comment;
@@ -45,10 +51,14 @@ void RunEventRecorder::TakeReadings(const FeedReadings &readings)
 
 void RunEventRecorder::TakeLine(const LineState &line)
 {
-    if (!m_bRunning || !line.reading || line.deviceGone == m_bDeviceGone)
+    if (!m_bRunning || !line.reading)
         return;
-    m_bDeviceGone = line.deviceGone;
-    Write(Now(), m_bDeviceGone ? QStringLiteral("line-lost") : QStringLiteral("line-back"), QString());
+    // Lost as the temperature box marks it: no whole frame for a while, or no device.
+    const LineStatus status = LineStatus::Of(line, LineClockMs());
+    if (status.IsLive() != m_bLineLost)
+        return;
+    m_bLineLost = !status.IsLive();
+    Write(Now(), m_bLineLost ? QStringLiteral("line-lost") : QStringLiteral("line-back"), LossText(status));
 }
 
 void RunEventRecorder::Alarm(const AlarmChange &change, const QString &wording, std::optional<double> temperature)

@@ -8,8 +8,8 @@
 
 // Writes what happens during a run into its record folder's "events.csv":
 // its start (with the comment and the first data file's number), its stop,
-// the alarms, the line's loss and return, failed saves and the operator's
-// marks, each with the newest reading.
+// the alarms, the line's loss (no whole frame for 3 s, or no device) and
+// return, failed saves and the operator's marks, each with the newest reading.
 class RunEventRecorder : public QObject
 {
     Q_OBJECT
@@ -38,7 +38,7 @@ private:
 
     EventLog m_log;
     bool m_bRunning = false;
-    bool m_bDeviceGone = false;
+    bool m_bLineLost = false;
     bool m_bFailureTold = false;
     std::optional<double> m_newest;
 };

@@ -114,6 +114,7 @@ private slots:
     void floodIsSavedWholeAndItsMemoryGivenBack();
     void runThroughTwoHangUpsKeepsEveryFrame();
     void limitCrossedAndLeftIsOneAlarmInTheEvents();
+    void pausedInstrumentAndASecondRunInTheEvents();
     void silentOrGoneLineIsMarkedAndStopEndsTheWait();
     void exportFromTheMenuWritesTheRunAsCsv();
 
@@ -1259,6 +1260,62 @@ void TestThermoDlg::limitCrossedAndLeftIsOneAlarmInTheEvents()
              qPrintable(QStringLiteral("raised %1 ms after the crossing and its delay").arg(times[1] - raiseDue)));
     QVERIFY2(times[2] >= sentAt[250] && times[2] < sentAt[250] + 500,
              qPrintable(QStringLiteral("cleared %1 ms after the first reading inside").arg(times[2] - sentAt[250])));
+}
+
+// An instrument that pauses trips the silence alarm after its length, the
+// line counts as lost at 3 s, and both end when it resumes; a second run in
+// the same folder appends its start and comment after the first's.
+void TestThermoDlg::pausedInstrumentAndASecondRunInTheEvents()
+{
+    WriteSettings(m_sim->DevicePath(), 300);
+    {
+        QSettings settings(m_settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("AlarmSilence"), 2);
+    }
+    MakeDialog();
+    auto *comment = TemplateControl<QPlainTextEdit>(m_dlg.get(), 1005);
+    comment->setPlainText(QStringLiteral("первый прогон"));
+    m_dlg->accept();
+    Send(10, 500.0);
+    RunLine *line = m_dlg->findChild<RunLine *>();
+    QTRY_VERIFY_WITH_TIMEOUT(line->ShowsAlarm(), 5000);
+    QVERIFY2(line->Text().startsWith(QStringLiteral("Нет данных дольше 2 с с ")), qPrintable(line->Text()));
+    // The line counts as lost once the box marks it (3 s), and the feed has seen it.
+    QTRY_VERIFY_WITH_TIMEOUT(TemplateControl<QLineEdit>(m_dlg.get(), kTemperature)->toolTip().startsWith(
+                                 QStringLiteral("нет данных")),
+                             4000);
+    QTest::qWait(300);
+    Send(5, 600.0);
+    QTRY_VERIFY_WITH_TIMEOUT(line->Text().endsWith(QStringLiteral(" · снято")), 2000);
+    m_dlg->OnStop();
+    comment->setPlainText(QStringLiteral("второй прогон"));
+    m_dlg->accept();
+    Send(3, 700.0);
+    QTest::qWait(300);
+    m_dlg->OnStop();
+
+    QFile file(QDir(Records()).filePath(QStringLiteral("events.csv")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList events;
+    QStringList temperatures;
+    for (const QByteArray &row : file.readAll().split('\n').mid(1)) {
+        const QList<QByteArray> fields = row.trimmed().split(',');
+        if (fields.size() < 4)
+            continue;
+        events << QString::fromUtf8(fields[1] + ' ' + fields[3]).trimmed();
+        temperatures << QString::fromUtf8(fields[2]);
+    }
+    QCOMPARE(events, QStringList({QStringLiteral("run-start 0000 первый прогон"),
+                                  QStringLiteral("alarm-silence Нет данных дольше 2 с"),
+                                  QStringLiteral("line-lost нет данных"), QStringLiteral("line-back"),
+                                  QStringLiteral("alarm-clear Нет данных дольше 2 с"), QStringLiteral("run-stop"),
+                                  QStringLiteral("run-start 0001 второй прогон"), QStringLiteral("run-stop")}));
+    // The newest reading then: before the pause, after it (the resumed frames
+    // may reach the feed in one tick or two), at each stop.
+    QCOMPARE(temperatures.mid(0, 3), QStringList({QString(), QStringLiteral("500.9"), QStringLiteral("500.9")}));
+    QVERIFY2(temperatures[3].startsWith(QStringLiteral("600.")) && temperatures[4].startsWith(QStringLiteral("600.")),
+             qPrintable(temperatures.join(QLatin1Char(' '))));
+    QCOMPARE(temperatures.mid(5), QStringList({QStringLiteral("600.4"), QString(), QStringLiteral("700.2")}));
 }
 
 void TestThermoDlg::silentOrGoneLineIsMarkedAndStopEndsTheWait()
