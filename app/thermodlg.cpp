@@ -71,6 +71,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     , m_recorder(messages, this)
     , m_feed(m_reader)
     , m_journal(m_reader, journalFolder)
+    , m_runEvents(m_feed)
 {
     m_messages.SetOwner(this);
     BuildFromTemplate(this, Template(kTemplateId));

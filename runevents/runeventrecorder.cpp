@@ -17,9 +17,11 @@ QString LossText(const LineStatus &status)
 
 } // namespace
 
-RunEventRecorder::RunEventRecorder(QObject *parent)
+RunEventRecorder::RunEventRecorder(RunFeed &feed, QObject *parent)
     : QObject(parent)
+    , m_feed(feed)
 {
+    connect(&m_feed, &RunFeed::Event, this, &RunEventRecorder::Write);
 }
 
 void RunEventRecorder::Begin(const QString &folder, const QString &comment, int firstFile)
@@ -32,14 +34,14 @@ void RunEventRecorder::Begin(const QString &folder, const QString &comment, int 
     QString text = comment;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     // The first data file's number in four digits, a space, the comment.
-    Write(Now(), QStringLiteral("run-start"), QStringLiteral("%1 %2").arg(firstFile, 4, 10, QLatin1Char('0')).arg(text));
+    Post(Now(), QStringLiteral("run-start"), QStringLiteral("%1 %2").arg(firstFile, 4, 10, QLatin1Char('0')).arg(text));
 }
 
 void RunEventRecorder::End()
 {
     if (!m_bRunning)
         return;
-    Write(Now(), QStringLiteral("run-stop"), QString());
+    Post(Now(), QStringLiteral("run-stop"), QString());
     m_bRunning = false;
 }
 
@@ -58,7 +60,7 @@ void RunEventRecorder::TakeLine(const LineState &line)
     if (status.IsLive() != m_bLineLost)
         return;
     m_bLineLost = !status.IsLive();
-    Write(Now(), m_bLineLost ? QStringLiteral("line-lost") : QStringLiteral("line-back"), LossText(status));
+    Post(Now(), m_bLineLost ? QStringLiteral("line-lost") : QStringLiteral("line-back"), LossText(status));
 }
 
 void RunEventRecorder::Alarm(const AlarmChange &change, const QString &wording, std::optional<double> temperature)
@@ -67,37 +69,43 @@ void RunEventRecorder::Alarm(const AlarmChange &change, const QString &wording, 
         return;
     switch (change.type) {
     case AlarmChange::Type::Raised:
-        Write(change.atMs, AlarmEventName(change.kind), temperature, wording);
+        Post(change.atMs, AlarmEventName(change.kind), temperature, wording);
         break;
     case AlarmChange::Type::Cleared:
-        Write(change.atMs, QStringLiteral("alarm-clear"), temperature, wording);
+        Post(change.atMs, QStringLiteral("alarm-clear"), temperature, wording);
         break;
     case AlarmChange::Type::Acknowledged:
-        Write(change.atMs, QStringLiteral("alarm-ack"), temperature, wording);
+        Post(change.atMs, QStringLiteral("alarm-ack"), temperature, wording);
         break;
     }
 }
 
 void RunEventRecorder::SaveFailed(const QString &file)
 {
-    Write(Now(), QStringLiteral("save-failed"), file);
+    Post(Now(), QStringLiteral("save-failed"), file);
 }
 
 void RunEventRecorder::Mark(qint64 utcMs, const QString &text)
 {
-    Write(utcMs, QStringLiteral("mark"), text);
+    Post(utcMs, QStringLiteral("mark"), text);
 }
 
-void RunEventRecorder::Write(qint64 utcMs, const QString &event, const QString &text)
+void RunEventRecorder::Post(qint64 utcMs, const QString &event, const QString &text)
 {
-    Write(utcMs, event, m_newest, text);
+    Post(utcMs, event, m_newest, text);
 }
 
-void RunEventRecorder::Write(qint64 utcMs, const QString &event, std::optional<double> temperature, const QString &text)
+void RunEventRecorder::Post(qint64 utcMs, const QString &event, std::optional<double> temperature, const QString &text)
+{
+    if (m_bRunning)
+        m_feed.Post(RunEvent {utcMs, event, temperature, text});
+}
+
+void RunEventRecorder::Write(const RunEvent &event)
 {
     if (!m_bRunning)
         return;
-    if (!m_log.Append(RunEvent {utcMs, event, temperature, text}) && !m_bFailureTold) {
+    if (!m_log.Append(event) && !m_bFailureTold) {
         m_bFailureTold = true;
         emit Failing(m_log.Path());
     }

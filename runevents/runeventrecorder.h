@@ -6,16 +6,18 @@
 
 #include <QObject>
 
-// Writes what happens during a run into its record folder's "events.csv":
-// its start (with the comment and the first data file's number), its stop,
-// the alarms, the line's loss (no whole frame for 3 s, or no device) and
-// return, failed saves and the operator's marks, each with the newest reading.
+// The run's events: what happens during a run becomes an event posted to the
+// run's feed (its start with the comment and the first data file's number,
+// its stop, the alarms, the line's loss, no whole frame for 3 s or no device,
+// and return, failed saves and the operator's marks, each with the newest
+// reading), and every event the feed hands on is written into the record
+// folder's "events.csv".
 class RunEventRecorder : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit RunEventRecorder(QObject *parent = nullptr);
+    explicit RunEventRecorder(RunFeed &feed, QObject *parent = nullptr);
 
     void Begin(const QString &folder, const QString &comment, int firstFile);
     void End();
@@ -27,15 +29,18 @@ public:
     void SaveFailed(const QString &file);
     // A mark made at `utcMs` with the operator's text (may be empty).
     void Mark(qint64 utcMs, const QString &text);
+    // An event from the feed into the file.
+    void Write(const RunEvent &event);
 
 signals:
     // An event could not be written: once a run.
     void Failing(const QString &path);
 
 private:
-    void Write(qint64 utcMs, const QString &event, const QString &text);
-    void Write(qint64 utcMs, const QString &event, std::optional<double> temperature, const QString &text);
+    void Post(qint64 utcMs, const QString &event, const QString &text);
+    void Post(qint64 utcMs, const QString &event, std::optional<double> temperature, const QString &text);
 
+    RunFeed &m_feed;
     EventLog m_log;
     bool m_bRunning = false;
     bool m_bLineLost = false;

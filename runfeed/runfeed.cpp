@@ -45,3 +45,8 @@ void RunFeed::Tick()
         std::vector<TempSample>().swap(m_batch.readings);
     emit Line(line);
 }
+
+void RunFeed::Post(const RunEvent &event)
+{
+    emit Event(event);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linestate.h"
+#include "runevent.h"
 #include "tempsample.h"
 
 #include <QObject>
@@ -21,8 +22,8 @@ struct FeedReadings
 };
 
 // One place on the user-interface thread from which everything that follows a
-// run (its journal, and what watches and shows it) takes the run's new
-// readings and the line's state. Each tick takes the store's lock once, copies
+// run (its journal, and what watches, keeps and shows it) takes the run's new
+// readings, the line's state and the run's events. Each tick takes the store's lock once, copies
 // what reached the store since the last tick and hands it on; nothing that
 // follows a run reads the store, nor any thread but this one.
 class RunFeed : public QObject
@@ -40,6 +41,8 @@ public:
     // a caller calls it too before anything may drop readings from the store,
     // and after the reader's last hand-over.
     void Tick();
+    // Something that happened in the run: handed on to all at once.
+    void Post(const RunEvent &event);
 
 signals:
     // After each tick that found new readings. Readings trimmed from the store
@@ -47,6 +50,8 @@ signals:
     void Readings(const FeedReadings &readings);
     // After each tick: the line as the reader last saw it.
     void Line(const LineState &line);
+    // Each event posted, in order.
+    void Event(const RunEvent &event);
 
 private:
     CComReader &m_reader;
