@@ -69,6 +69,14 @@ void AlarmWatch::Tell(const std::vector<AlarmChange> &changes)
     }
 }
 
+bool AlarmWatch::AnyUnacknowledged() const
+{
+    for (int i = 0; i < kAlarmKinds; ++i)
+        if (m_monitor.IsUnacknowledged(static_cast<AlarmKind>(i)))
+            return true;
+    return false;
+}
+
 QString AlarmWatch::Text() const
 {
     QString first;

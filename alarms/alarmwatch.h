@@ -30,6 +30,8 @@ public:
     // What the alarm measured when it was raised (°C, °C/min or seconds).
     double RaisedValue(AlarmKind kind) const { return m_raisedValue[static_cast<size_t>(kind)]; }
     bool DeviceGone() const { return m_bDeviceGone; }
+    // Some alarm is raised or cleared and not yet acknowledged.
+    bool AnyUnacknowledged() const;
     // The shown alarms' text for the operator: the first of them with what it
     // measured and since when, "снято" once it cleared, and how many more
     // are shown; empty when none is.

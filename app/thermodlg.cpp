@@ -604,10 +604,7 @@ void CThermoDlg::OnJournalFailing(const QString &folder)
 
 void CThermoDlg::RefreshRunLine()
 {
-    bool unacknowledged = false;
-    for (int i = 0; i < kAlarmKinds; ++i)
-        unacknowledged |= m_alarms.Monitor().IsUnacknowledged(static_cast<AlarmKind>(i));
-    m_pRunLine->ShowAlarm(m_alarms.IsWatching() ? m_alarms.Text() : QString(), unacknowledged);
+    m_pRunLine->ShowAlarm(m_alarms.IsWatching() ? m_alarms.Text() : QString(), m_alarms.AnyUnacknowledged());
     if (!m_bHadRun)
         return;
     RunStateSummary state;

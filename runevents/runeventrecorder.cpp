@@ -105,8 +105,10 @@ void RunEventRecorder::Write(const RunEvent &event)
 {
     if (!m_bRunning)
         return;
+    // A folder that takes no events takes no data files either, and the
+    // saves' own box says so: here it is only logged, once a run.
     if (!m_log.Append(event) && !m_bFailureTold) {
         m_bFailureTold = true;
-        emit Failing(m_log.Path());
+        qWarning("The run's events cannot be written to %s", qPrintable(m_log.Path()));
     }
 }

@@ -32,10 +32,6 @@ public:
     // An event from the feed into the file.
     void Write(const RunEvent &event);
 
-signals:
-    // An event could not be written: once a run.
-    void Failing(const QString &path);
-
 private:
     void Post(qint64 utcMs, const QString &event, const QString &text);
     void Post(qint64 utcMs, const QString &event, std::optional<double> temperature, const QString &text);
