@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QEvent>
 #include <QShortcut>
 
 RunLine::RunLine(QWidget *parent)
@@ -16,6 +17,8 @@ RunLine::RunLine(QWidget *parent)
     layout->addWidget(m_pText, 1);
     layout->addWidget(m_pAcknowledge);
     layout->addWidget(m_pMark);
+    m_pText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pText->installEventFilter(this);
     m_pAcknowledge->setVisible(false);
     m_pAcknowledge->setAutoDefault(false);
     m_pMark->setAutoDefault(false);
@@ -40,7 +43,8 @@ void RunLine::ShowAlarm(const QString &text, bool unacknowledged)
         return;
     }
     m_pText->setStyleSheet(QStringLiteral("color: rgb(220, 0, 0); font-weight: bold;"));
-    m_pText->setText(text);
+    m_strShown = text;
+    Fit();
 }
 
 void RunLine::ShowState(const QString &text)
@@ -49,7 +53,25 @@ void RunLine::ShowState(const QString &text)
     if (m_bAlarm)
         return;
     m_pText->setStyleSheet(QString());
-    m_pText->setText(text);
+    m_strShown = text;
+    Fit();
+}
+
+bool RunLine::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_pText && event->type() == QEvent::Resize)
+        Fit();
+    return QWidget::eventFilter(watched, event);
+}
+
+void RunLine::Fit()
+{
+    // The label takes the room the buttons leave, whatever its text.
+    m_pText->ensurePolished();
+    const QString fitted =
+        m_pText->fontMetrics().elidedText(m_strShown, Qt::ElideRight, std::max(m_pText->contentsRect().width(), 0));
+    m_pText->setText(fitted);
+    m_pText->setToolTip(fitted == m_strShown ? QString() : m_strShown);
 }
 
 void RunLine::SetRunning(bool running)
@@ -58,6 +80,11 @@ void RunLine::SetRunning(bool running)
 }
 
 QString RunLine::Text() const
+{
+    return m_strShown;
+}
+
+QString RunLine::ShownText() const
 {
     return m_pText->text();
 }

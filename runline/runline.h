@@ -22,7 +22,9 @@ public:
     // Marks can be made during a run only.
     void SetRunning(bool running);
 
+    // The whole text, and as much of it as the line shows.
     QString Text() const;
+    QString ShownText() const;
     bool ShowsAlarm() const { return m_bAlarm; }
     QPushButton *AcknowledgeButton() const { return m_pAcknowledge; }
     QPushButton *MarkButton() const { return m_pMark; }
@@ -31,10 +33,17 @@ signals:
     void AcknowledgeClicked();
     void MarkClicked();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The text as far as the line holds it ("…" where it ends), whole in the tooltip.
+    void Fit();
+
     QLabel *m_pText;
     QPushButton *m_pAcknowledge;
     QPushButton *m_pMark;
     QString m_strState;
+    QString m_strShown; // the whole text the line stands for
     bool m_bAlarm = false;
 };

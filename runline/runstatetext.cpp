@@ -17,10 +17,11 @@ QString RunStateText(const RunStateSummary &state)
     const QString files = QStringLiteral("файлов %1").arg(state.files);
     if (!state.running)
         return QStringLiteral("Последний сеанс: %1 · %2").arg(Clock(state.elapsedMs, true), files);
-    QString text = QStringLiteral("Запись %1 · %2").arg(Clock(state.elapsedMs, true), files);
+    // A failed save leads: a narrow line still shows it.
+    QString text = state.lastSaveFailed ? QStringLiteral("Сохранение не удалось · запись %1 · %2")
+                                        : QStringLiteral("Запись %1 · %2");
+    text = text.arg(Clock(state.elapsedMs, true), files);
     if (state.nextSaveMs >= 0)
         text += QStringLiteral(" · сохранение через %1").arg(Clock(state.nextSaveMs + 999, false));
-    if (state.lastSaveFailed)
-        text += QStringLiteral(" · сохранение не удалось");
     return text;
 }

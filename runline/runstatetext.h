@@ -13,7 +13,7 @@ struct RunStateSummary
     bool lastSaveFailed = false;
 };
 
-// "Запись 01:23:45 · файлов 17 · сохранение через 2:10" during a run (with
-// "· сохранение не удалось" after a failed save); "Последний сеанс: 01:23:45 ·
+// "Запись 01:23:45 · файлов 17 · сохранение через 2:10" during a run (led by
+// "Сохранение не удалось ·" after a failed save); "Последний сеанс: 01:23:45 ·
 // файлов 17" for a run that has ended.
 QString RunStateText(const RunStateSummary &state);

@@ -928,6 +928,10 @@ void TestThermoDlg::failedSavesKeepTheReadingsInTheJournal()
     BreakRecords();
     m_dlg->OnSavingTick(); // fails: "0000" used up
     MendRecords();
+    // The line under the controls leads with it, whatever else it has no room for.
+    m_dlg->RefreshRunLine();
+    QVERIFY2(m_dlg->findChild<RunLine *>()->ShownText().startsWith(QStringLiteral("Сохранение не удалось · запись 00:00:")),
+             qPrintable(m_dlg->findChild<RunLine *>()->ShownText()));
     QCOMPARE(Journal().readings.size(), size_t(4));
     QCOMPARE(Journal().header.nextFile, 1);
 
