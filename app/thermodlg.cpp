@@ -52,6 +52,8 @@ constexpr int kDisplayPeriodMs = 1000;
 constexpr int kLinePeriodMs = 200;
 // How long Stop and Close wait for the reader's end (it ends within ~500 ms).
 constexpr int kReaderEndWaitMs = 5000;
+// How long a close waits for the broker to take the last of the outbox.
+constexpr int kPublishFinishWaitMs = 3000;
 
 Message Question(const QString &text, const QString &caption)
 {
@@ -72,6 +74,7 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     , m_feed(m_reader)
     , m_journal(m_reader, journalFolder)
     , m_runEvents(m_feed)
+    , m_publisher(m_feed, journalFolder + QStringLiteral("/outbox"))
 {
     m_messages.SetOwner(this);
     BuildFromTemplate(this, Template(kTemplateId));
@@ -104,6 +107,11 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(&m_alarms, &AlarmWatch::Changed, this, &CThermoDlg::OnAlarmChanged);
     connect(&m_alarms, &AlarmWatch::Changed, this, &CThermoDlg::RefreshRunLine);
     connect(&m_feed, &RunFeed::Line, this, &CThermoDlg::RefreshRunLine);
+    connect(&m_feed, &RunFeed::Readings, &m_publisher, &Publisher::TakeReadings);
+    connect(&m_feed, &RunFeed::Line, &m_publisher, &Publisher::TakeLine);
+    connect(&m_feed, &RunFeed::Event, &m_publisher, &Publisher::TakeEvent);
+    connect(&m_alarms, &AlarmWatch::Changed, this, [this] { m_publisher.SetAlarm(m_alarms.Text()); });
+    connect(&m_publisher, &Publisher::StateChanged, this, &CThermoDlg::RefreshRunLine);
     connect(m_pRunLine, &RunLine::AcknowledgeClicked, &m_alarms, &AlarmWatch::Acknowledge);
     connect(m_pRunLine, &RunLine::MarkClicked, this, &CThermoDlg::OnMark);
 
@@ -122,6 +130,7 @@ void CThermoDlg::OnInitDialog()
     ThermoSettings settings = CurrentSettings();
     m_settingsStore.LoadSettings(settings, m_messages);
     ApplySettings(settings);
+    m_publisher.Configure(m_settingsStore.LoadPublishSettings());
     m_displayTimer.start(kDisplayPeriodMs);
     m_lineTimer.start(kLinePeriodMs);
     DoDataExchange(false);
@@ -317,6 +326,9 @@ bool CThermoDlg::FolderHoldsDataFiles() const
 
 CThermoDlg::SaveOutcome CThermoDlg::SaveData()
 {
+    // What a data file gets has gone to the feed's followers first, so the
+    // publisher's outbox holds every reading that any file holds.
+    m_feed.Tick();
     m_reader.Lock();
     const bool empty = m_reader.Samples().GetCount() == 0;
     m_reader.Unlock();
@@ -410,6 +422,8 @@ void CThermoDlg::OnClose()
         return;
     }
     EndRun();
+    // The run's last batch reaches the broker now rather than at the next start.
+    m_publisher.Finish(kPublishFinishWaitMs);
     DoDataExchange(true);
     WriteConfigFile(m_strStartDir, CurrentSettings());
     OnCancel();
@@ -444,12 +458,15 @@ void CThermoDlg::OnSystemQuit()
 void CThermoDlg::OnSettings()
 {
     m_dlgSettings.m_alarmLimits = m_settingsStore.LoadAlarmLimits();
+    m_dlgSettings.m_publishSettings = m_settingsStore.LoadPublishSettings();
     if (m_messages.Exec(m_dlgSettings) != QDialog::Accepted)
         return;
     WriteConfigFile(m_strStartDir, CurrentSettings());
     // The alarms' limits have their own keys and apply at once, also to a run going on.
     m_settingsStore.SaveAlarmLimits(m_dlgSettings.m_alarmLimits);
     m_alarms.SetLimits(m_dlgSettings.m_alarmLimits);
+    m_settingsStore.SavePublishSettings(m_dlgSettings.m_publishSettings);
+    m_publisher.Configure(m_dlgSettings.m_publishSettings);
 }
 
 void CThermoDlg::OnShowChart()
@@ -605,15 +622,20 @@ void CThermoDlg::OnJournalFailing(const QString &folder)
 void CThermoDlg::RefreshRunLine()
 {
     m_pRunLine->ShowAlarm(m_alarms.IsWatching() ? m_alarms.Text() : QString(), m_alarms.AnyUnacknowledged());
-    if (!m_bHadRun)
-        return;
-    RunStateSummary state;
-    state.running = m_bRunning;
-    state.elapsedMs = m_bRunning ? LineClockMs() - m_nRunStartMs : m_nRunElapsedMs;
-    state.files = m_recorder.FileCounter() - m_nFirstFile;
-    state.nextSaveMs = m_bRunning ? m_savingTimer.remainingTime() : -1;
-    state.lastSaveFailed = m_bLastSaveFailed;
-    m_pRunLine->ShowState(RunStateText(state));
+    QStringList parts;
+    if (m_bHadRun) {
+        RunStateSummary state;
+        state.running = m_bRunning;
+        state.elapsedMs = m_bRunning ? LineClockMs() - m_nRunStartMs : m_nRunElapsedMs;
+        state.files = m_recorder.FileCounter() - m_nFirstFile;
+        state.nextSaveMs = m_bRunning ? m_savingTimer.remainingTime() : -1;
+        state.lastSaveFailed = m_bLastSaveFailed;
+        parts.append(RunStateText(state));
+    }
+    if (!m_publisher.StateText().isEmpty())
+        parts.append(m_publisher.StateText());
+    if (!parts.isEmpty())
+        m_pRunLine->ShowState(parts.join(QStringLiteral(" · ")));
 }
 
 void CThermoDlg::OnAlarmChanged(const AlarmChange &change, const QString &wording)

@@ -3,6 +3,7 @@
 #include "chartowner.h"
 #include "chartwnd.h"
 #include "comreader.h"
+#include "publisher.h"
 #include "datarecorder.h"
 #include "alarmbell.h"
 #include "alarmwatch.h"
@@ -145,6 +146,7 @@ public:
     RunJournal m_journal;
     AlarmWatch m_alarms;
     RunEventRecorder m_runEvents;
+    Publisher m_publisher; // the readings to the lab's broker, when one is set
     AlarmBell m_bell;
     RunLine *m_pRunLine = nullptr;
     qint64 m_nRunStartMs = 0;  // line clock

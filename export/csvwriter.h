@@ -17,6 +17,12 @@ public:
     CsvWriter(QIODevice &out, LocalTimeLine &timeLine);
 
     bool Header();
+    // Goes on with a file that already holds `rows` rows, the first at `firstMs`.
+    void Resume(qint64 firstMs, qint64 rows)
+    {
+        m_nFirstMs = firstMs;
+        m_nRows = rows;
+    }
     bool Row(const FolderReading &reading);
     // Writes what is still buffered; false when any write failed.
     bool Finish();

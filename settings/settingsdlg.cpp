@@ -4,6 +4,7 @@
 #include "devicebox.h"
 #include "dialogtemplate.h"
 #include "integertext.h"
+#include "publishbox.h"
 #include "messageseam.h"
 
 #include <QComboBox>
@@ -46,12 +47,18 @@ CSettingsDlg::CSettingsDlg(MessageSeam &messages, QWidget *parent)
     setTabOrder(TemplateControl<QRadioButton>(this, kCom1), m_pDevice1);
     setTabOrder(TemplateControl<QRadioButton>(this, kCom2), m_pDevice2);
 #endif
-    // The alarms' group under the template's controls, which keep their places.
+    // The alarms' and the publishing groups side by side under the template's
+    // controls, which keep their places.
     m_pAlarms = new AlarmLimitsBox(this);
+    m_pPublish = new PublishBox(this);
     const int margin = DialogUnitsToPixels(this, QRect(0, 0, 7, 7)).width();
-    const QSize group = m_pAlarms->sizeHint();
-    m_pAlarms->setGeometry(margin, height(), std::max(group.width(), width() - 2 * margin), group.height());
-    setFixedSize(std::max(width(), group.width() + 2 * margin), height() + group.height() + margin);
+    const QSize alarms = m_pAlarms->sizeHint();
+    const QSize publish = m_pPublish->sizeHint();
+    const int groupsHeight = std::max(alarms.height(), publish.height());
+    const int publishWidth = std::max(publish.width(), width() - 3 * margin - alarms.width());
+    m_pAlarms->setGeometry(margin, height(), alarms.width(), groupsHeight);
+    m_pPublish->setGeometry(2 * margin + alarms.width(), height(), publishWidth, groupsHeight);
+    setFixedSize(std::max(width(), alarms.width() + publishWidth + 3 * margin), height() + groupsHeight + margin);
 }
 
 bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
@@ -70,6 +77,7 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
             m_pDevice2->SetDevice(m_strPortDevice2);
         }
         m_pAlarms->Show(m_alarmLimits);
+        m_pPublish->Show(m_publishSettings);
         return true;
     }
     m_strBaudRate = baudRate->currentText();
@@ -88,7 +96,13 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
         m_messages.Show(notice);
         return false;
     }
+    const std::optional<PublishSettings> publish = m_pPublish->Take(&notice);
+    if (!publish) {
+        m_messages.Show(notice);
+        return false;
+    }
     m_alarmLimits = *alarms;
+    m_publishSettings = *publish;
     m_nSaveInterval = savingInterval;
     if (m_pDevice1) {
         m_strPortDevice1 = m_pDevice1->Device();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "alarmlimits.h"
+#include "publishsettings.h"
 
 #include <QDialog>
 
 class AlarmLimitsBox;
+class PublishBox;
 class DeviceBox;
 class MessageSeam;
 
@@ -30,6 +32,7 @@ public:
     QString m_strPortDevice2 = QStringLiteral("/dev/ttyS1");
     // The alarms' limits, in the group "Сигнализация" under the controls.
     AlarmLimits m_alarmLimits;
+    PublishSettings m_publishSettings;
 
     // Moves the members into the controls (false) or takes them from the
     // controls (true). Taking fails when the interval box holds no integer: the
@@ -47,6 +50,7 @@ private:
 
     MessageSeam &m_messages;
     AlarmLimitsBox *m_pAlarms = nullptr;
+    PublishBox *m_pPublish = nullptr;
     DeviceBox *m_pDevice1 = nullptr;
     DeviceBox *m_pDevice2 = nullptr;
 };

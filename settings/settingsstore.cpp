@@ -4,7 +4,9 @@
 #include "nativename.h"
 
 #include <QRegularExpression>
+#include <QFile>
 #include <QSettings>
+#include <QSysInfo>
 
 #include <cmath>
 #include <optional>
@@ -289,4 +291,61 @@ bool SettingsStore::SaveAlarmLimits(const AlarmLimits &limits) const
     store->setValue(QStringLiteral("AlarmSound"), limits.sound);
     store->sync();
     return store->status() == QSettings::NoError;
+}
+
+PublishSettings SettingsStore::LoadPublishSettings() const
+{
+    const std::unique_ptr<QSettings> store = Open();
+    PublishSettings settings;
+    settings.host = store->value(QStringLiteral("MqttHost")).toString().trimmed();
+    settings.port = static_cast<int>(StoredNumber(*store, QStringLiteral("MqttPort"), 1, 65535).value_or(settings.port));
+    const QString tls = store->value(QStringLiteral("MqttTls")).toString();
+    settings.tls = tls == QStringLiteral("true") || tls == QStringLiteral("1");
+    settings.caFile = store->value(QStringLiteral("MqttCaFile")).toString();
+    settings.user = store->value(QStringLiteral("MqttUser")).toString();
+    settings.password = store->value(QStringLiteral("MqttPassword")).toString();
+    settings.station = store->value(QStringLiteral("MqttStation")).toString().trimmed();
+    const QString topic = store->value(QStringLiteral("MqttTopic")).toString().trimmed();
+    if (!topic.isEmpty())
+        settings.topic = topic;
+    settings.outboxMB = static_cast<int>(
+        StoredNumber(*store, QStringLiteral("MqttOutboxMB"), 1, 1024 * 1024).value_or(settings.outboxMB));
+    if (!settings.password.isEmpty())
+        KeepFileToItsUser(*store);
+    return settings;
+}
+
+bool SettingsStore::SavePublishSettings(const PublishSettings &settings) const
+{
+    try {
+        const std::unique_ptr<QSettings> store = OpenForWriting();
+        if (!settings.password.isEmpty()) {
+            // The file is closed to others before the password is in it; a
+            // rewrite keeps the permissions of the file it replaces.
+            store->sync();
+            KeepFileToItsUser(*store);
+        }
+        store->setValue(QStringLiteral("MqttHost"), settings.host.trimmed());
+        store->setValue(QStringLiteral("MqttPort"), settings.port);
+        store->setValue(QStringLiteral("MqttTls"), settings.tls);
+        store->setValue(QStringLiteral("MqttCaFile"), settings.caFile);
+        store->setValue(QStringLiteral("MqttUser"), settings.user);
+        store->setValue(QStringLiteral("MqttPassword"), settings.password);
+        store->setValue(QStringLiteral("MqttStation"), settings.station.trimmed());
+        store->setValue(QStringLiteral("MqttTopic"), settings.topic.trimmed());
+        store->setValue(QStringLiteral("MqttOutboxMB"), settings.outboxMB);
+        store->sync();
+        if (!settings.password.isEmpty())
+            KeepFileToItsUser(*store);
+        return store->status() == QSettings::NoError;
+    } catch (const StoreError &) {
+        return false;
+    }
+}
+
+void SettingsStore::KeepFileToItsUser(const QSettings &store) const
+{
+    if (store.format() == QSettings::NativeFormat && QSysInfo::productType() == QStringLiteral("windows"))
+        return; // the registry's per-user key is the user's already
+    QFile::setPermissions(store.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarmlimits.h"
+#include "publishsettings.h"
 #include "thermosettings.h"
 
 #include <QString>
@@ -42,6 +43,13 @@ public:
     AlarmLimits LoadAlarmLimits() const;
     bool SaveAlarmLimits(const AlarmLimits &limits) const;
 
+    // Publishing to a broker: MqttHost (empty is off), MqttPort, MqttTls,
+    // MqttCaFile, MqttUser, MqttPassword, MqttStation, MqttTopic, MqttOutboxMB.
+    // A value that is absent or out of its range has its default. Once a
+    // password is stored, the settings file is readable by its user only.
+    PublishSettings LoadPublishSettings() const;
+    bool SavePublishSettings(const PublishSettings &settings) const;
+
     // The record folder as the store remembers it: the base-path rule, except
     // that an empty path stays empty and a path the rule would reduce to
     // nothing (a lone separator) stays as it is.
@@ -61,6 +69,7 @@ public:
 private:
     std::unique_ptr<QSettings> Open() const;
     std::unique_ptr<QSettings> OpenForWriting() const;
+    void KeepFileToItsUser(const QSettings &store) const;
 
     QString m_strFileName; // empty: the platform's per-user store
 };

@@ -1,0 +1,137 @@
+// calorivista-collect: archives what every station publishes to a broker.
+#include "collector.h"
+#include "quitsignals.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSysInfo>
+
+#include <cstdio>
+
+namespace {
+
+const char kHelp[] = R"(NAME
+    calorivista-collect - archive every Calorivista station's readings from an MQTT broker
+
+SYNOPSIS
+    calorivista-collect --broker HOST[:PORT] --out DIR [--tls CA] [--user U --password-file F]
+                        [--topic calorivista] [--id NAME]
+
+DESCRIPTION
+    Subscribes to TOPIC/+/readings and TOPIC/+/events at QoS 1 with a persistent
+    session (a fixed client id, clean session off), so the broker keeps what the
+    stations publish while the collector is away, and writes for each station
+    and run:
+
+    DIR/<station>/<run id>.csv
+        time,elapsed_s,temperature_c,file - the columns and time format of
+        calorivista-export (the file column is empty), in the run's order,
+        each reading once however often the broker delivers it.
+    DIR/<station>/<run id>.events.csv
+        The run's events as the record folder's events.csv has them.
+    DIR/<station>/<run id>.gaps.csv
+        first_seq,last_seq,readings - readings of the run that never came.
+        The MQTT library acknowledges a message to the broker just before it
+        hands the message over; if the collector dies in between, that batch
+        is gone from the broker, and the next one shows the hole here. The
+        readings are still in the station's data files.
+
+    A run's id is its start in milliseconds since 1970 (UTC). Every write is
+    made durable before the next message is taken. One line on standard output
+    tells of each run that starts or finishes and of each gap.
+
+OPTIONS
+    --broker HOST[:PORT]   The broker (port 1883, or 8883 with --tls).
+    --out DIR              Where the archive goes; made if missing.
+    --tls CA               TLS, with the broker's certificate checked against
+                           the authority in the PEM file CA.
+    --user U               The name to log in with.
+    --password-file F      The password, the first line of the file F (kept
+                           off the command line, where others could read it).
+    --topic T              The stations' topic prefix (default: calorivista).
+    --id NAME              The client id of the persistent session (default:
+                           calorivista-collect-<host name>). A second collector
+                           needs its own.
+    --help                 This text.
+
+EXIT STATUS
+    0 after SIGTERM or SIGINT, 2 for a wrong command line.
+)";
+
+int Usage(const char *problem)
+{
+    std::fprintf(stderr, "calorivista-collect: %s\nSee calorivista-collect --help.\n", problem);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    CollectorOptions options;
+    options.endpoint.cleanSession = false;
+    options.endpoint.clientId = QStringLiteral("calorivista-collect-") + QSysInfo::machineHostName();
+    QString broker;
+    QString passwordFile;
+    const QStringList arguments = app.arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &option = arguments[i];
+        if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (i + 1 >= arguments.size())
+            return Usage(qPrintable(QStringLiteral("%1 needs a value, or is no option").arg(option)));
+        const QString value = arguments[++i];
+        if (option == QLatin1String("--broker"))
+            broker = value;
+        else if (option == QLatin1String("--out"))
+            options.outFolder = value;
+        else if (option == QLatin1String("--tls")) {
+            options.endpoint.tls = true;
+            options.endpoint.caFile = value;
+        } else if (option == QLatin1String("--user"))
+            options.endpoint.user = value;
+        else if (option == QLatin1String("--password-file"))
+            passwordFile = value;
+        else if (option == QLatin1String("--topic"))
+            options.topic = value;
+        else if (option == QLatin1String("--id"))
+            options.endpoint.clientId = value;
+        else
+            return Usage(qPrintable(QStringLiteral("unknown option %1").arg(option)));
+    }
+    if (broker.isEmpty() || options.outFolder.isEmpty())
+        return Usage("--broker and --out are needed");
+    const qsizetype colon = broker.lastIndexOf(QLatin1Char(':'));
+    options.endpoint.port = options.endpoint.tls ? 8883 : 1883;
+    options.endpoint.host = broker;
+    if (colon > 0 && !broker.contains(QLatin1Char(']')) == (broker.count(QLatin1Char(':')) == 1)) {
+        bool number = false;
+        const int port = broker.mid(colon + 1).toInt(&number);
+        if (!number || port < 1 || port > 65535)
+            return Usage("the broker's port is no number from 1 to 65535");
+        options.endpoint.port = port;
+        options.endpoint.host = broker.left(colon);
+    }
+    if (!passwordFile.isEmpty()) {
+        QFile file(passwordFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return Usage(qPrintable(QStringLiteral("cannot read %1").arg(passwordFile)));
+        options.endpoint.password = QString::fromUtf8(file.readLine()).trimmed();
+    }
+
+    Collector collector(options);
+    QObject::connect(&collector, &Collector::Said, [](const QString &line) {
+        std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+        std::fflush(stdout);
+    });
+    QuitSignals quit;
+    QObject::connect(&quit, &QuitSignals::quitRequested, &app, [&] {
+        collector.Stop();
+        QCoreApplication::quit();
+    });
+    collector.Start();
+    return app.exec();
+}

@@ -1,0 +1,347 @@
+#include "publisher.h"
+
+#include "linestate.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+
+namespace {
+
+qint64 NowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+const char *LineWord(const LineState &line)
+{
+    switch (LineStatus::Of(line, LineClockMs()).kind) {
+    case LineStatus::Kind::Live:
+        return "ok";
+    case LineStatus::Kind::Silent:
+        return "silent";
+    case LineStatus::Kind::Gone:
+        return "gone";
+    }
+    return "ok";
+}
+
+} // namespace
+
+Publisher::Publisher(RunFeed &feed, QString outboxFolder, QObject *parent)
+    : QObject(parent)
+    , m_feed(feed)
+    , m_strOutboxFolder(std::move(outboxFolder))
+{
+    m_timer.setInterval(1000);
+    connect(&m_timer, &QTimer::timeout, this, &Publisher::EverySecond);
+    connect(&m_link, &MqttLink::Connected, this, &Publisher::OnConnected);
+    connect(&m_link, &MqttLink::Disconnected, this, &Publisher::OnDisconnected);
+    connect(&m_link, &MqttLink::Refused, this, &Publisher::OnRefused);
+    connect(&m_link, &MqttLink::Acknowledged, this, &Publisher::OnAcknowledged);
+}
+
+Publisher::~Publisher()
+{
+    if (m_link.IsConnected())
+        m_link.Publish(TopicOf("status"), QByteArrayLiteral("offline"), 1, true);
+    m_link.Close();
+    m_outbox.Sync();
+}
+
+QByteArray Publisher::TopicOf(const char *leaf) const
+{
+    return publishpayloads::Topic(m_settings.topic, m_strStation, leaf);
+}
+
+void Publisher::Configure(const PublishSettings &settings)
+{
+    if (settings == m_settings && (m_outbox.IsOpen() || !settings.IsOn()))
+        return;
+    if (m_link.IsConnected())
+        m_link.Publish(TopicOf("status"), QByteArrayLiteral("offline"), 1, true);
+    m_link.Close();
+    m_inFlight.clear();
+    m_held.reset();
+    m_settings = settings;
+    m_strStation = StationName(settings);
+    m_strProblem.clear();
+    if (!settings.IsOn()) {
+        m_outbox.Close(); // what waits in it stays on disk for when publishing is on again
+        m_timer.stop();
+        UpdateState();
+        return;
+    }
+    const qint64 limit = qint64(std::max(1, settings.outboxMB)) * 1024 * 1024;
+    if (!m_outbox.IsOpen()) {
+        switch (m_outbox.Open(m_strOutboxFolder, limit)) {
+        case Outbox::OpenResult::Opened:
+            break;
+        case Outbox::OpenResult::HeldByOther:
+            m_strProblem = QStringLiteral("очередь публикации занята другой копией программы");
+            break;
+        case Outbox::OpenResult::NotWritable:
+            m_strProblem = QStringLiteral("не удаётся вести очередь публикации в папке %1").arg(m_strOutboxFolder);
+            break;
+        }
+    }
+    if (!m_outbox.IsOpen()) {
+        UpdateState();
+        return;
+    }
+    m_outbox.SetLimit(limit);
+    TellDropped();
+
+    MqttEndpoint endpoint;
+    endpoint.host = settings.host.trimmed();
+    endpoint.port = settings.port;
+    endpoint.tls = settings.tls;
+    endpoint.caFile = settings.caFile;
+    endpoint.user = settings.user;
+    endpoint.password = settings.password;
+    endpoint.clientId = QStringLiteral("calorivista-") + m_strStation;
+    endpoint.cleanSession = true;
+    endpoint.willTopic = TopicOf("status");
+    endpoint.willPayload = QByteArrayLiteral("offline");
+    endpoint.willRetain = true;
+    m_link.Open(endpoint);
+    m_timer.start();
+    UpdateState();
+}
+
+void Publisher::TakeReadings(const FeedReadings &readings)
+{
+    if (readings.readings.empty())
+        return;
+    const TempSample &newest = readings.readings.back();
+    m_last.t = newest.utcMs;
+    m_last.c = newest.temperature;
+    m_bHaveReading = true;
+    if (!m_outbox.IsOpen() || !m_run)
+        return;
+    const bool written = m_outbox.AppendReadings(*m_run, readings.first, NowMs(), readings.readings);
+    if (written != !m_bOutboxFailing) {
+        m_bOutboxFailing = !written;
+        if (!written)
+            qWarning("The publishing outbox in %s cannot be written", qPrintable(m_strOutboxFolder));
+        UpdateState();
+    }
+    TellDropped();
+    Pump();
+}
+
+void Publisher::TakeLine(const LineState &line)
+{
+    m_last.line = QString::fromLatin1(LineWord(line));
+}
+
+void Publisher::SetAlarm(const QString &text)
+{
+    m_last.alarm = text;
+}
+
+void Publisher::TakeEvent(const RunEvent &event)
+{
+    if (event.event == QLatin1String("run-start")) {
+        m_run = event.utcMs; // the run's id: its start
+        m_last.run = m_run;
+    }
+    if (m_outbox.IsOpen()) {
+        m_outbox.AppendEvent(publishpayloads::Event(event));
+        TellDropped();
+    }
+    if (event.event == QLatin1String("run-stop")) {
+        m_run.reset();
+        m_last.run.reset();
+        m_outbox.Sync();
+    }
+    Pump();
+}
+
+void Publisher::TellDropped()
+{
+    const qint64 dropped = m_outbox.TakeDropped();
+    if (dropped <= 0)
+        return;
+    RunEvent event;
+    event.utcMs = NowMs();
+    event.event = QStringLiteral("publish-dropped");
+    event.temperature = m_last.c;
+    event.text = QStringLiteral("Очередь публикации переполнена: %1 показаний не опубликовано (они есть в файлах данных)")
+                     .arg(dropped);
+    m_feed.Post(event);
+}
+
+void Publisher::OnConnected()
+{
+    m_inFlight.clear();
+    m_held.reset();
+    m_outbox.Rewind();
+    m_strProblem.clear();
+    m_link.Publish(TopicOf("status"), QByteArrayLiteral("online"), 1, true);
+    m_lastSent.reset();
+    PublishLast();
+    Pump();
+    UpdateState();
+}
+
+void Publisher::OnDisconnected(const QString &)
+{
+    // What was in flight goes again from the outbox on the next connection.
+    m_inFlight.clear();
+    m_held.reset();
+    UpdateState();
+}
+
+void Publisher::OnRefused(MqttLink::Refusal refusal, const QString &reason)
+{
+    m_strProblem = refusal == MqttLink::Refusal::Credentials
+        ? QStringLiteral("брокер отклонил имя или пароль")
+        : QStringLiteral("брокер не принят по TLS (%1)").arg(reason);
+    RunEvent event;
+    event.utcMs = NowMs();
+    event.event = QStringLiteral("publish-refused");
+    event.temperature = m_bHaveReading ? m_last.c : std::nullopt;
+    event.text = QStringLiteral("MQTT: ") + m_strProblem;
+    m_feed.Post(event);
+    UpdateState();
+}
+
+void Publisher::OnAcknowledged(int messageId)
+{
+    for (InFlight &sent : m_inFlight) {
+        if (sent.messageId == messageId) {
+            sent.acknowledged = true;
+            break;
+        }
+    }
+    bool progressed = false;
+    while (!m_inFlight.empty() && m_inFlight.front().acknowledged) {
+        m_outbox.Acknowledge(m_inFlight.front().end, m_inFlight.front().readings);
+        m_inFlight.pop_front();
+        progressed = true;
+    }
+    if (progressed) {
+        Pump();
+        UpdateState();
+        if (m_inFlight.empty() && m_outbox.IsEmpty())
+            emit Drained();
+    }
+}
+
+void Publisher::Finish(int timeoutMs)
+{
+    m_outbox.Sync();
+    Pump();
+    if (!m_link.IsConnected() || (m_inFlight.empty() && m_outbox.IsEmpty()))
+        return;
+    QEventLoop wait;
+    QTimer::singleShot(timeoutMs, &wait, &QEventLoop::quit);
+    connect(this, &Publisher::Drained, &wait, &QEventLoop::quit);
+    connect(&m_link, &MqttLink::Disconnected, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void Publisher::Pump()
+{
+    if (!m_link.IsConnected() || !m_outbox.IsOpen())
+        return;
+    while (int(m_inFlight.size()) < kWindow) {
+        std::optional<OutboxItem> next = m_outbox.Next();
+        if (!m_held) {
+            if (!next)
+                break;
+            if (next->kind == OutboxItem::Kind::Event) {
+                if (!Send(*next))
+                    return;
+                continue;
+            }
+            m_held = std::move(next);
+            continue;
+        }
+        OutboxItem &batch = *m_held;
+        const auto size = batch.readings.size();
+        if (next) {
+            const bool joins = next->kind == OutboxItem::Kind::Readings && next->run == batch.run
+                && next->seq == batch.seq + qint64(size) && next->arrivedMs - batch.arrivedMs < kBatchSpanMs
+                && size + next->readings.size() <= size_t(Outbox::kMaxReadingsPerItem);
+            if (joins) {
+                batch.readings.insert(batch.readings.end(), next->readings.begin(), next->readings.end());
+                batch.end = next->end;
+                continue;
+            }
+            const bool sent = Send(batch);
+            m_held = std::move(next);
+            if (!sent)
+                return;
+            if (m_held->kind == OutboxItem::Kind::Event) {
+                const bool eventSent = Send(*m_held);
+                m_held.reset();
+                if (!eventSent)
+                    return;
+            }
+            continue;
+        }
+        // Nothing more yet: the batch goes once it can no longer grow.
+        const bool complete = batch.run != m_run || NowMs() - batch.arrivedMs >= kBatchSpanMs
+            || size >= size_t(Outbox::kMaxReadingsPerItem);
+        if (complete) {
+            const bool sent = Send(batch);
+            m_held.reset();
+            if (!sent)
+                return;
+        }
+        break;
+    }
+}
+
+bool Publisher::Send(const OutboxItem &item)
+{
+    const bool event = item.kind == OutboxItem::Kind::Event;
+    const QByteArray payload = event ? item.event : publishpayloads::Readings(item.run, item.seq, item.readings);
+    const int messageId = m_link.Publish(TopicOf(event ? "events" : "readings"), payload, 1, false);
+    if (messageId < 0)
+        return false;
+    m_inFlight.push_back({messageId, item.end, qint64(item.readings.size()), false});
+    return true;
+}
+
+void Publisher::EverySecond()
+{
+    m_outbox.Sync();
+    Pump();
+    PublishLast();
+    UpdateState();
+}
+
+void Publisher::PublishLast()
+{
+    if (!m_link.IsConnected() || !m_bHaveReading || m_lastSent == m_last)
+        return;
+    if (m_link.Publish(TopicOf("last"), publishpayloads::LastPayload(m_last), 1, true) >= 0)
+        m_lastSent = m_last;
+}
+
+void Publisher::UpdateState()
+{
+    QString text;
+    if (m_settings.IsOn()) {
+        const qint64 waiting = m_outbox.PendingReadings();
+        if (!m_strProblem.isEmpty()) {
+            text = QStringLiteral("MQTT: ") + m_strProblem;
+        } else if (m_link.IsConnected()) {
+            text = waiting > Outbox::kMaxReadingsPerItem
+                ? QStringLiteral("MQTT: передаётся очередь (%1 показ.)").arg(waiting)
+                : QStringLiteral("MQTT: на связи");
+        } else {
+            text = QStringLiteral("MQTT: нет связи с брокером");
+            if (waiting > 0)
+                text += QStringLiteral(" · в очереди %1 показ.").arg(waiting);
+        }
+        if (m_bOutboxFailing)
+            text += QStringLiteral(" · очередь не записывается");
+    }
+    if (text != m_strState) {
+        m_strState = text;
+        emit StateChanged(text);
+    }
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "mqttlink.h"
+#include "outbox.h"
+#include "publishpayloads.h"
+#include "publishsettings.h"
+#include "runfeed.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <optional>
+
+// Publishes every reading of the runs, their events and the station's state to
+// an MQTT broker. It follows the run's feed on the user-interface thread:
+// what the feed hands on goes into the outbox on disk first (written at once,
+// made durable each second), and is sent from there in order, in batches of
+// what arrived within a second (at most 4096 readings), at QoS 1. A batch
+// leaves the outbox only when the broker has acknowledged it, so a broker that
+// is away, a network that hangs, or a crash of the program only delays it; the
+// reader never waits for any of it.
+class Publisher : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Messages sent and not yet acknowledged, at most.
+    static constexpr int kWindow = 16;
+    static constexpr int kBatchSpanMs = 1000;
+
+    Publisher(RunFeed &feed, QString outboxFolder, QObject *parent = nullptr);
+    // A clean end: the station says "offline" and the link closes.
+    ~Publisher() override;
+
+    // Off while no broker is set; changed settings take effect at once.
+    void Configure(const PublishSettings &settings);
+    // Before the program ends: waits up to `timeoutMs` for what the outbox
+    // holds to be acknowledged, while the broker is there. What is left is
+    // sent at the next start.
+    void Finish(int timeoutMs);
+    bool IsOn() const { return m_settings.IsOn(); }
+    bool IsConnected() const { return m_link.IsConnected(); }
+    // For the window's state line; empty while publishing is off.
+    QString StateText() const { return m_strState; }
+    const Outbox &GetOutbox() const { return m_outbox; }
+
+    void TakeReadings(const FeedReadings &readings);
+    void TakeLine(const LineState &line);
+    void TakeEvent(const RunEvent &event);
+    void SetAlarm(const QString &text);
+
+signals:
+    void StateChanged(const QString &text);
+    // Everything in the outbox is acknowledged.
+    void Drained();
+
+private:
+    struct InFlight
+    {
+        int messageId = 0;
+        OutboxPosition end;
+        qint64 readings = 0;
+        bool acknowledged = false;
+    };
+
+    void OnConnected();
+    void OnDisconnected(const QString &reason);
+    void OnRefused(MqttLink::Refusal refusal, const QString &reason);
+    void OnAcknowledged(int messageId);
+    void Pump();
+    bool Send(const OutboxItem &item);
+    void EverySecond();
+    void PublishLast();
+    void TellDropped();
+    void UpdateState();
+    QByteArray TopicOf(const char *leaf) const;
+
+    RunFeed &m_feed;
+    const QString m_strOutboxFolder;
+    PublishSettings m_settings;
+    QString m_strStation;
+    Outbox m_outbox;
+    MqttLink m_link;
+    QTimer m_timer;
+
+    std::optional<qint64> m_run; // the running run's id
+    std::deque<InFlight> m_inFlight;
+    std::optional<OutboxItem> m_held; // the batch that may still grow
+    publishpayloads::Last m_last;
+    std::optional<publishpayloads::Last> m_lastSent;
+    bool m_bHaveReading = false;
+    bool m_bOutboxFailing = false;
+    QString m_strProblem; // a refusal, or why the outbox cannot be used
+    QString m_strState;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Where the run's readings are published: an MQTT broker, off while no host
+// is set.
+struct PublishSettings
+{
+    QString host;            // empty: publishing is off
+    int port = 1883;
+    bool tls = false;
+    QString caFile;          // with TLS; empty: the system's authorities
+    QString user;
+    QString password;
+    QString station;         // empty: the computer's host name
+    QString topic = QStringLiteral("calorivista");
+    int outboxMB = 2048;
+
+    bool IsOn() const { return !host.trimmed().isEmpty(); }
+    bool operator==(const PublishSettings &) const = default;
+};
+
+// The station's name in topics: the setting, else the host name, with the
+// characters that MQTT gives a meaning in topics ('/', '+', '#') and spaces
+// replaced by '_'.
+QString StationName(const PublishSettings &settings);
