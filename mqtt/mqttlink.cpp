@@ -197,6 +197,8 @@ void MqttLink::Check(int rc)
         return;
     if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE)
         Fail(QStringLiteral("TLS: рукопожатие не удалось"), m_bConnected ? std::nullopt : std::optional(Refusal::Tls));
+    else if (rc == MOSQ_ERR_KEEPALIVE)
+        Fail(QStringLiteral("брокер не отвечает"), std::nullopt);
     else if (rc == MOSQ_ERR_ERRNO)
         Fail(QString::fromLocal8Bit(std::strerror(errno)), std::nullopt);
     else

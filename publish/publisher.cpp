@@ -3,6 +3,7 @@
 #include "linestate.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QEventLoop>
 
 namespace {
@@ -223,22 +224,26 @@ void Publisher::OnAcknowledged(int messageId)
     if (progressed) {
         Pump();
         UpdateState();
-        if (m_inFlight.empty() && m_outbox.IsEmpty())
-            emit Drained();
     }
 }
 
 void Publisher::Finish(int timeoutMs)
 {
     m_outbox.Sync();
-    Pump();
-    if (!m_link.IsConnected() || (m_inFlight.empty() && m_outbox.IsEmpty()))
-        return;
-    QEventLoop wait;
-    QTimer::singleShot(timeoutMs, &wait, &QEventLoop::quit);
-    connect(this, &Publisher::Drained, &wait, &QEventLoop::quit);
-    connect(&m_link, &MqttLink::Disconnected, &wait, &QEventLoop::quit);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    QElapsedTimer waited;
+    waited.start();
+    while (m_link.IsConnected() && waited.elapsed() < timeoutMs) {
+        Pump();
+        // The station's last state goes too, still at most once a second.
+        if (NowMs() - m_nLastSentAtMs >= 1000)
+            PublishLast();
+        const bool lastSent = !m_bHaveReading || m_lastSent == m_last;
+        if (m_inFlight.empty() && m_outbox.IsEmpty() && lastSent && !m_link.WantsWrite())
+            return;
+        QEventLoop wait;
+        QTimer::singleShot(50, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 void Publisher::Pump()
@@ -317,8 +322,10 @@ void Publisher::PublishLast()
 {
     if (!m_link.IsConnected() || !m_bHaveReading || m_lastSent == m_last)
         return;
-    if (m_link.Publish(TopicOf("last"), publishpayloads::LastPayload(m_last), 1, true) >= 0)
+    if (m_link.Publish(TopicOf("last"), publishpayloads::LastPayload(m_last), 1, true) >= 0) {
         m_lastSent = m_last;
+        m_nLastSentAtMs = NowMs();
+    }
 }
 
 void Publisher::UpdateState()

@@ -52,8 +52,6 @@ public:
 
 signals:
     void StateChanged(const QString &text);
-    // Everything in the outbox is acknowledged.
-    void Drained();
 
 private:
     struct InFlight
@@ -89,6 +87,7 @@ private:
     std::optional<OutboxItem> m_held; // the batch that may still grow
     publishpayloads::Last m_last;
     std::optional<publishpayloads::Last> m_lastSent;
+    qint64 m_nLastSentAtMs = 0;
     bool m_bHaveReading = false;
     bool m_bOutboxFailing = false;
     QString m_strProblem; // a refusal, or why the outbox cannot be used
