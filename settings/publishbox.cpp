@@ -32,7 +32,7 @@ PublishBox::PublishBox(QWidget *parent)
     m_pOutbox->setSuffix(QStringLiteral(" МБ"));
     m_pOutbox->setToolTip(QStringLiteral("Сколько места на диске ждут показания, пока брокер недоступен"));
     form->addRow(QStringLiteral("Брокер"), m_pHost);
-    form->addRow(QStringLiteral("Порт"), m_pPort);
+    form->addRow(QStringLiteral("Порт брокера"), m_pPort);
     form->addRow(m_pTls, m_pCaFile);
     form->addRow(QStringLiteral("Пользователь"), m_pUser);
     form->addRow(QStringLiteral("Пароль"), m_pPassword);
