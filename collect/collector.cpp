@@ -207,7 +207,9 @@ void Collector::TakeEvent(const QString &name, const QByteArray &payload)
         emit Said(RunWords(name, *run) + QStringLiteral(": cannot write its events"));
     if (added && event.event == QLatin1String("run-stop")) {
         station->known[*run] = event.utcMs;
-        emit Said(RunWords(name, *run)
-                  + QStringLiteral(" finished: %1 readings").arg(archive->NextSeq()));
+        QString words = RunWords(name, *run) + QStringLiteral(" finished: %1 readings").arg(archive->NextSeq() - archive->Missing());
+        if (archive->Missing() > 0)
+            words += QStringLiteral(", %1 never came").arg(archive->Missing());
+        emit Said(words);
     }
 }

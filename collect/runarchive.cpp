@@ -80,16 +80,16 @@ bool RunArchive::OpenCsv(QString *error)
     m_nFirstMs = firstMs;
     m_writer->Resume(firstMs, rows);
     // The rows are the run's readings from the first index on, less the gaps.
-    m_nNextSeq = rows;
     QFile gaps(QStringLiteral("%1/%2.gaps.csv").arg(m_strFolder).arg(m_nRun));
     if (gaps.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> gapLines = gaps.readAll().split('\n');
         for (qsizetype i = 1; i < gapLines.size(); ++i) {
             const QList<QByteArray> fields = gapLines[i].trimmed().split(',');
             if (fields.size() == 3)
-                m_nNextSeq += fields[2].toLongLong();
+                m_nMissing += fields[2].toLongLong();
         }
     }
+    m_nNextSeq = rows + m_nMissing;
     return true;
 }
 
@@ -141,6 +141,7 @@ RunArchive::Added RunArchive::AddReadings(qint64 seq, std::span<const CollectedR
             added.failed = true;
             return added;
         }
+        m_nMissing += seq - m_nNextSeq;
         m_nNextSeq = seq;
     }
     const qint64 whole = m_csv.size();

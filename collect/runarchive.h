@@ -35,6 +35,8 @@ public:
     qint64 Run() const { return m_nRun; }
     QString CsvPath() const;
     qint64 NextSeq() const { return m_nNextSeq; }
+    // Readings of the run that never came, as the gaps file counts them.
+    qint64 Missing() const { return m_nMissing; }
 
     struct Added
     {
@@ -61,6 +63,7 @@ private:
     std::optional<CsvWriter> m_writer;
     qint64 m_nNextSeq = 0;
     qint64 m_nFirstMs = 0;
+    qint64 m_nMissing = 0;
     QFile m_events;
     QSet<QByteArray> m_eventLines;
     std::optional<qint64> m_stopMs;

@@ -9,6 +9,7 @@
 #include "testsupport.h"
 #include "thermodlg.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -92,6 +93,8 @@ class TestPublish : public QObject
 private slots:
     void everyReadingArchivedThroughHangsOutagesAndAKill();
     void refusalsAreToldOnceAndTlsChecksTheBroker();
+    void collectorWritesEachReadingOnceAndReportsGaps();
+    void fullOutboxDropsTheOldestAndSaysHowMany();
 };
 
 void TestPublish::everyReadingArchivedThroughHangsOutagesAndAKill()
@@ -349,6 +352,153 @@ void TestPublish::refusalsAreToldOnceAndTlsChecksTheBroker()
     QTRY_COMPARE_WITH_TIMEOUT(CollectedTemperatures(RunFiles(station).first()).size(), 300, 10000);
     QCOMPARE(CollectedTemperatures(RunFiles(station).first()).last(), WireValue(829.9));
     dialog.OnStop();
+}
+
+void TestPublish::collectorWritesEachReadingOnceAndReportsGaps()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    MosquittoBroker broker(dir.filePath(QStringLiteral("broker")));
+    QVERIFY(broker.Start());
+    CollectorOptions options;
+    options.endpoint.host = QStringLiteral("127.0.0.1");
+    options.endpoint.port = broker.Port();
+    options.endpoint.clientId = QStringLiteral("test-collector");
+    options.endpoint.cleanSession = false;
+    options.outFolder = dir.filePath(QStringLiteral("archive"));
+    QStringList said;
+    const auto startCollector = [&] {
+        auto collector = std::make_unique<Collector>(options);
+        connect(collector.get(), &Collector::Said, this, [&](const QString &line) { said.append(line); });
+        collector->Start();
+        return collector;
+    };
+    std::unique_ptr<Collector> collector = startCollector();
+    QTRY_VERIFY_WITH_TIMEOUT(said.join(QLatin1Char('\n')).contains(QStringLiteral("broker: connected")), 10000);
+    QTest::qWait(300); // its subscriptions reach the broker
+
+    MqttLink station;
+    MqttEndpoint endpoint = options.endpoint;
+    endpoint.clientId = QStringLiteral("test-station");
+    endpoint.cleanSession = true;
+    station.Open(endpoint);
+    QTRY_VERIFY_WITH_TIMEOUT(station.IsConnected(), 10000);
+    const qint64 run = 1796000000000;
+    const auto send = [&](qint64 seq, int count) {
+        std::vector<OutboxReading> readings;
+        for (qint64 i = seq; i < seq + count; ++i)
+            readings.push_back({run + 10 + i * 10, 100.0 + double(i) * 0.1});
+        QVERIFY(station.Publish("calorivista/f3/readings", publishpayloads::Readings(run, seq, readings), 1, false) >= 0);
+    };
+    const auto sendEvent = [&](qint64 at, const char *name) {
+        const RunEvent event {at, QString::fromLatin1(name), std::nullopt, QStringLiteral("0000 comment, \"quoted\"")};
+        QVERIFY(station.Publish("calorivista/f3/events", publishpayloads::Event(event), 1, false) >= 0);
+    };
+    const QString csv = dir.filePath(QStringLiteral("archive/f3/%1.csv").arg(run));
+    sendEvent(run, "run-start");
+    send(0, 10);
+    send(5, 10);  // sent again in part, as after a lost acknowledgement
+    sendEvent(run, "run-start"); // an event sent again
+    send(20, 5);  // 15 to 19 never come
+    QTRY_COMPARE_WITH_TIMEOUT(CollectedTemperatures(csv).size(), 20, 10000);
+
+    // The collector is away (and was cut off in the middle of a line): the
+    // broker keeps what comes meanwhile for its session.
+    collector.reset();
+    QTest::qWait(300);
+    send(25, 5);
+    sendEvent(run + 1000, "run-stop");
+    QTest::qWait(300);
+    {
+        QFile torn(csv);
+        QVERIFY(torn.open(QIODevice::Append));
+        torn.write("2026-11-11T10:00:00.000+01:00,1.0");
+    }
+    collector = startCollector();
+    QTRY_VERIFY_WITH_TIMEOUT(said.join(QLatin1Char('\n')).contains(QStringLiteral("finished")), 10000);
+
+    QList<double> expected;
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29})
+        expected.append(QByteArray::number(100.0 + i * 0.1, 'g', 6).toDouble());
+    QCOMPARE(CollectedTemperatures(csv), expected);
+    QFile gaps(dir.filePath(QStringLiteral("archive/f3/%1.gaps.csv").arg(run)));
+    QVERIFY(gaps.open(QIODevice::ReadOnly));
+    QCOMPARE(gaps.readAll(), QByteArray("first_seq,last_seq,readings\r\n15,19,5\r\n"));
+    const QString lines = said.join(QLatin1Char('\n'));
+    QVERIFY2(lines.contains(QStringLiteral("gap: readings 15 to 19 (5) never came")), qPrintable(lines));
+    QVERIFY2(lines.contains(QStringLiteral("finished: 25 readings, 5 never came")), qPrintable(lines));
+    QFile events(dir.filePath(QStringLiteral("archive/f3/%1.events.csv").arg(run)));
+    QVERIFY(events.open(QIODevice::ReadOnly));
+    const QList<QByteArray> eventLines = events.readAll().split('\n');
+    QCOMPARE(eventLines.size(), 4); // the header, the start once, the stop, after the last line end
+    QVERIFY2(eventLines[1].contains(",run-start,,\"0000 comment, \"\"quoted\"\"\""), eventLines[1].constData());
+    QVERIFY(eventLines[2].contains(",run-stop,"));
+}
+
+void TestPublish::fullOutboxDropsTheOldestAndSaysHowMany()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    ScriptedMessages messages;
+    CComReader reader(messages);
+    RunFeed feed(reader);
+    Publisher publisher(feed, dir.filePath(QStringLiteral("outbox")));
+    connect(&feed, &RunFeed::Event, &publisher, &Publisher::TakeEvent);
+    qint64 dropped = 0;
+    connect(&feed, &RunFeed::Event, this, [&](const RunEvent &event) {
+        if (event.event == QLatin1String("publish-dropped"))
+            dropped += QRegularExpression(QStringLiteral("(\\d+) показаний")).match(event.text).captured(1).toLongLong();
+    });
+    // A broker that is not there yet, and an outbox of 1 MB.
+    MosquittoBroker broker(dir.filePath(QStringLiteral("broker")));
+    PublishSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker.Port();
+    settings.station = QStringLiteral("f4");
+    settings.outboxMB = 1;
+    publisher.Configure(settings);
+    const qint64 run = QDateTime::currentMSecsSinceEpoch();
+    feed.Post(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString()});
+    constexpr qint64 kReadings = 150000;
+    for (qint64 first = 0; first < kReadings; first += 1000) {
+        FeedReadings readings;
+        readings.first = first;
+        for (qint64 i = first; i < first + 1000; ++i)
+            readings.readings.push_back({SYSTEMTIME {}, double(i % 10000), run + i});
+        publisher.TakeReadings(readings);
+    }
+    QVERIFY(dropped > 0);
+    QCOMPARE(dropped + publisher.GetOutbox().PendingReadings(), kReadings);
+    QVERIFY(publisher.GetOutbox().Bytes() <= 1024 * 1024);
+    QTRY_VERIFY2_WITH_TIMEOUT(publisher.StateText().contains(QStringLiteral("в очереди %1 показ.").arg(kReadings - dropped)),
+                              qPrintable(publisher.StateText()), 3000);
+
+    // The broker comes: what was kept goes in order, from the first reading not dropped.
+    QVERIFY(broker.Start());
+    MqttLink watcher;
+    qint64 nextSeq = -1;
+    qint64 received = 0;
+    bool inOrder = true;
+    connect(&watcher, &MqttLink::Connected, this, [&] { watcher.Subscribe("calorivista/f4/readings", 1); });
+    connect(&watcher, &MqttLink::Message, this, [&](const QByteArray &, const QByteArray &payload) {
+        const QJsonObject batch = QJsonDocument::fromJson(payload).object();
+        const qint64 seq = batch.value(QLatin1String("seq")).toInteger();
+        inOrder = inOrder && (nextSeq < 0 || seq == nextSeq);
+        if (nextSeq < 0)
+            QCOMPARE(seq, dropped);
+        nextSeq = seq + batch.value(QLatin1String("readings")).toArray().size();
+        received += batch.value(QLatin1String("readings")).toArray().size();
+    });
+    MqttEndpoint endpoint;
+    endpoint.host = settings.host;
+    endpoint.port = broker.Port();
+    endpoint.clientId = QStringLiteral("test-watcher");
+    watcher.Open(endpoint);
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.IsConnected(), 10000);
+    QTest::qWait(300);
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.GetOutbox().IsEmpty(), 30000); // the back-off's next try comes within 30 s
+    QTRY_COMPARE_WITH_TIMEOUT(received, kReadings - dropped, 10000);
+    QVERIFY(inOrder);
 }
 
 QTEST_MAIN(TestPublish)

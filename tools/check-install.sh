@@ -17,6 +17,7 @@ expected=(
     usr/bin/calorivista
     usr/bin/calorivista-sim
     usr/bin/calorivista-export
+    usr/bin/calorivista-collect
     usr/share/applications/calorivista.desktop
     usr/share/icons/hicolor/16x16/apps/calorivista.png
     usr/share/icons/hicolor/32x32/apps/calorivista.png
@@ -25,16 +26,18 @@ expected=(
 for file in "${expected[@]}"; do
     [ -f "$stage/$file" ] || { echo "check-install: $file was not installed" >&2; exit 1; }
 done
-for program in calorivista calorivista-sim calorivista-export; do
+for program in calorivista calorivista-sim calorivista-export calorivista-collect; do
     [ -x "$stage/usr/bin/$program" ] || { echo "check-install: $program is not executable" >&2; exit 1; }
 done
 desktop-file-validate "$stage/usr/share/applications/calorivista.desktop"
 "$stage/usr/bin/calorivista-export" --version >/dev/null
+"$stage/usr/bin/calorivista-collect" --help | grep -q '^SYNOPSIS'
 echo "check-install: ${#expected[@]} files installed as expected"
 
 (cd "$root/build" && rm -f calorivista_*.deb && cpack -G DEB >/dev/null)
 package=$(ls "$root"/build/calorivista_*.deb)
 dpkg-deb -f "$package" Depends | grep -q libqt6widgets6 || { echo "check-install: the package does not depend on Qt" >&2; exit 1; }
+dpkg-deb -f "$package" Depends | grep -q libmosquitto1 || { echo "check-install: the package does not depend on libmosquitto" >&2; exit 1; }
 echo "check-install: $(basename "$package") made"
 
 if [ "${CI:-}" = "true" ]; then
@@ -43,6 +46,7 @@ if [ "${CI:-}" = "true" ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "$package" >/dev/null
     /usr/bin/calorivista-export --version >/dev/null
     QT_QPA_PLATFORM=offscreen /usr/bin/calorivista-sim --help >/dev/null
+    /usr/bin/calorivista-collect --help >/dev/null
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y calorivista >/dev/null
     echo "check-install: the package installs with apt and its commands run"
 fi
