@@ -40,6 +40,10 @@ PublishBox::PublishBox(QWidget *parent)
     form->addRow(QStringLiteral("Тема"), m_pTopic);
     form->addRow(QStringLiteral("Очередь"), m_pOutbox);
     connect(m_pTls, &QCheckBox::toggled, m_pCaFile, &QWidget::setEnabled);
+    // Room for a lab's broker name or a certificate's path without scrolling.
+    const int wide = fontMetrics().horizontalAdvance(QLatin1Char('x')) * 32;
+    for (QLineEdit *edit : {m_pHost, m_pCaFile, m_pStation})
+        edit->setMinimumWidth(wide);
 }
 
 void PublishBox::Show(const PublishSettings &settings)
