@@ -104,16 +104,25 @@ int main(int argc, char *argv[])
     }
     if (broker.isEmpty() || options.outFolder.isEmpty())
         return Usage("--broker and --out are needed");
-    const qsizetype colon = broker.lastIndexOf(QLatin1Char(':'));
+    // HOST, HOST:PORT, an IPv6 address alone, or [IPv6]:PORT.
     options.endpoint.port = options.endpoint.tls ? 8883 : 1883;
     options.endpoint.host = broker;
-    if (colon > 0 && !broker.contains(QLatin1Char(']')) == (broker.count(QLatin1Char(':')) == 1)) {
+    QString port;
+    if (broker.startsWith(QLatin1Char('['))) {
+        const qsizetype close = broker.indexOf(QLatin1Char(']'));
+        if (close < 0 || (close + 1 < broker.size() && broker.at(close + 1) != QLatin1Char(':')))
+            return Usage("the broker is HOST, HOST:PORT or [IPv6]:PORT");
+        options.endpoint.host = broker.mid(1, close - 1);
+        port = broker.mid(close + 2);
+    } else if (broker.count(QLatin1Char(':')) == 1) {
+        options.endpoint.host = broker.section(QLatin1Char(':'), 0, 0);
+        port = broker.section(QLatin1Char(':'), 1);
+    }
+    if (!port.isEmpty()) {
         bool number = false;
-        const int port = broker.mid(colon + 1).toInt(&number);
-        if (!number || port < 1 || port > 65535)
+        options.endpoint.port = port.toInt(&number);
+        if (!number || options.endpoint.port < 1 || options.endpoint.port > 65535)
             return Usage("the broker's port is no number from 1 to 65535");
-        options.endpoint.port = port;
-        options.endpoint.host = broker.left(colon);
     }
     if (!passwordFile.isEmpty()) {
         QFile file(passwordFile);

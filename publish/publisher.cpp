@@ -43,10 +43,16 @@ Publisher::Publisher(RunFeed &feed, QString outboxFolder, QObject *parent)
 
 Publisher::~Publisher()
 {
+    SayGoodbye();
+    m_outbox.Sync();
+}
+
+void Publisher::SayGoodbye()
+{
+    // A clean end says what the last will would say for a broken one.
     if (m_link.IsConnected())
         m_link.Publish(TopicOf("status"), QByteArrayLiteral("offline"), 1, true);
     m_link.Close();
-    m_outbox.Sync();
 }
 
 QByteArray Publisher::TopicOf(const char *leaf) const
@@ -58,9 +64,7 @@ void Publisher::Configure(const PublishSettings &settings)
 {
     if (settings == m_settings && (m_outbox.IsOpen() || !settings.IsOn()))
         return;
-    if (m_link.IsConnected())
-        m_link.Publish(TopicOf("status"), QByteArrayLiteral("offline"), 1, true);
-    m_link.Close();
+    SayGoodbye();
     m_inFlight.clear();
     m_held.reset();
     m_settings = settings;

@@ -62,6 +62,7 @@ private:
         bool acknowledged = false;
     };
 
+    void SayGoodbye();
     void OnConnected();
     void OnDisconnected(const QString &reason);
     void OnRefused(MqttLink::Refusal refusal, const QString &reason);
