@@ -5,6 +5,7 @@
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -105,11 +106,10 @@ bool CsvWriter::Row(const FolderReading &reading)
     *out++ = '.';
     out = Digits(out, elapsed % 1000, 3);
     *out++ = ',';
-    std::memcpy(out, reading.temperature.data(), static_cast<size_t>(reading.temperature.size()));
-    out += reading.temperature.size();
+    // std::copy, not memcpy: an empty view (the collector's file column) may have no data at all.
+    out = std::copy(reading.temperature.begin(), reading.temperature.end(), out);
     *out++ = ',';
-    std::memcpy(out, reading.file.data(), static_cast<size_t>(reading.file.size()));
-    out += reading.file.size();
+    out = std::copy(reading.file.begin(), reading.file.end(), out);
     *out++ = '\r';
     *out++ = '\n';
     m_buffer.resize(out - m_buffer.data());

@@ -185,6 +185,10 @@ void TestPublish::everyReadingArchivedThroughHangsOutagesAndAKill()
     QTest::qWait(3000);
     first.kill();
     QVERIFY(first.waitForFinished());
+    const QDir journals(dir.filePath(QStringLiteral("data/Calorivista/Calorivista")));
+    const QStringList left = journals.entryList({QStringLiteral("*.journal")}, QDir::Files);
+    QCOMPARE(left.size(), 1);
+    const QString killedJournal = journals.filePath(left.first());
     QVERIFY(broker.Start());
 
     // The next start records into another folder, writes the killed run's
@@ -192,7 +196,7 @@ void TestPublish::everyReadingArchivedThroughHangsOutagesAndAKill()
     writeSettings(records2);
     QProcess second;
     QVERIFY(startProgram(second));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QDir(records).filePath(QStringLiteral("0000"))), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(killedJournal), 15000); // written into its record folder
     QTRY_VERIFY_WITH_TIMEOUT(collected(1) > 2000, 20000);
     const QList<double> killedRun = Temperatures(ReadDataFiles(records));
     QTRY_VERIFY_WITH_TIMEOUT(collected(0) >= killedRun.size(), 20000);
