@@ -112,6 +112,10 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(&m_feed, &RunFeed::Event, &m_publisher, &Publisher::TakeEvent);
     connect(&m_alarms, &AlarmWatch::Changed, this, [this] { m_publisher.SetAlarm(m_alarms.Text()); });
     connect(&m_publisher, &Publisher::StateChanged, this, &CThermoDlg::RefreshRunLine);
+    connect(&m_feed, &RunFeed::Readings, this, [this](const FeedReadings &readings) { m_pageView.TakeReadings(readings); });
+    connect(&m_feed, &RunFeed::Line, this, [this](const LineState &line) { m_pageView.TakeLine(line); });
+    connect(&m_feed, &RunFeed::Event, this, [this](const RunEvent &event) { m_pageView.TakeEvent(event); });
+    connect(&m_alarms, &AlarmWatch::Changed, this, [this] { m_pageView.SetAlarm(m_alarms.Text()); });
     connect(m_pRunLine, &RunLine::AcknowledgeClicked, &m_alarms, &AlarmWatch::Acknowledge);
     connect(m_pRunLine, &RunLine::MarkClicked, this, &CThermoDlg::OnMark);
 
@@ -131,6 +135,7 @@ void CThermoDlg::OnInitDialog()
     m_settingsStore.LoadSettings(settings, m_messages);
     ApplySettings(settings);
     m_publisher.Configure(m_settingsStore.LoadPublishSettings());
+    ConfigurePage(m_settingsStore.LoadWebSettings());
     m_displayTimer.start(kDisplayPeriodMs);
     m_lineTimer.start(kLinePeriodMs);
     DoDataExchange(false);
@@ -240,6 +245,7 @@ void CThermoDlg::OnOK()
     m_alarms.Begin(m_settingsStore.LoadAlarmLimits());
     m_nRunStartMs = LineClockMs();
     m_nFirstFile = m_recorder.FileCounter();
+    m_pageView.SetRecordFolder(m_recorder.Folder(), m_strComment);
     m_bLastSaveFailed = false;
     m_marks.clear();
     m_bHadRun = true;
@@ -467,6 +473,15 @@ void CThermoDlg::OnSettings()
     m_alarms.SetLimits(m_dlgSettings.m_alarmLimits);
     m_settingsStore.SavePublishSettings(m_dlgSettings.m_publishSettings);
     m_publisher.Configure(m_dlgSettings.m_publishSettings);
+    m_settingsStore.SaveWebSettings(m_dlgSettings.m_webSettings);
+    ConfigurePage(m_dlgSettings.m_webSettings);
+}
+
+void CThermoDlg::ConfigurePage(const WebSettings &settings)
+{
+    QString error;
+    m_strPageProblem = m_pageServer.Configure(settings, &error) ? QString() : QStringLiteral("Страница: ") + error;
+    RefreshRunLine();
 }
 
 void CThermoDlg::OnShowChart()
@@ -634,8 +649,13 @@ void CThermoDlg::RefreshRunLine()
     }
     if (!m_publisher.StateText().isEmpty())
         parts.append(m_publisher.StateText());
+    if (!m_strPageProblem.isEmpty())
+        parts.append(m_strPageProblem);
     if (!parts.isEmpty())
         m_pRunLine->ShowState(parts.join(QStringLiteral(" · ")));
+    // The web page shows what the line shows, with the chart's scale and limits.
+    m_pageView.SetRunState(parts.join(QStringLiteral(" · ")));
+    m_pageView.SetChart(m_nMinT, m_nMaxT, ChartNotesNow().limits);
 }
 
 void CThermoDlg::OnAlarmChanged(const AlarmChange &change, const QString &wording)

@@ -4,6 +4,8 @@
 #include "chartwnd.h"
 #include "comreader.h"
 #include "publisher.h"
+#include "stationserver.h"
+#include "stationview.h"
 #include "datarecorder.h"
 #include "alarmbell.h"
 #include "alarmwatch.h"
@@ -121,6 +123,7 @@ private:
     ThermoSettings CurrentSettings() const;
     void ApplySettings(const ThermoSettings &settings);
     void SetRunningButtons(bool bRunning);
+    void ConfigurePage(const WebSettings &settings);
 
 public:
     // The dialog's state, as the flows and their tests see it.
@@ -147,6 +150,9 @@ public:
     AlarmWatch m_alarms;
     RunEventRecorder m_runEvents;
     Publisher m_publisher; // the readings to the lab's broker, when one is set
+    StationView m_pageView; // what the station's web page shows
+    StationServer m_pageServer {m_pageView}; // the page, when a port is set
+    QString m_strPageProblem;
     AlarmBell m_bell;
     RunLine *m_pRunLine = nullptr;
     qint64 m_nRunStartMs = 0;  // line clock

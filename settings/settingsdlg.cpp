@@ -4,6 +4,7 @@
 #include "devicebox.h"
 #include "dialogtemplate.h"
 #include "integertext.h"
+#include "pagebox.h"
 #include "publishbox.h"
 #include "messageseam.h"
 
@@ -58,7 +59,13 @@ CSettingsDlg::CSettingsDlg(MessageSeam &messages, QWidget *parent)
     const int publishWidth = std::max(publish.width(), width() - 3 * margin - alarms.width());
     m_pAlarms->setGeometry(margin, height(), alarms.width(), groupsHeight);
     m_pPublish->setGeometry(2 * margin + alarms.width(), height(), publishWidth, groupsHeight);
-    setFixedSize(std::max(width(), alarms.width() + publishWidth + 3 * margin), height() + groupsHeight + margin);
+    // The web page's group under both, as wide as they are together.
+    m_pPage = new PageBox(this);
+    m_pPage->Show(WebSettings {1, QString(), QStringLiteral("0123456789abcdef0123456789abcdef")}); // its largest size
+    const int pageHeight = m_pPage->sizeHint().height();
+    const int groupsWidth = alarms.width() + publishWidth + margin;
+    m_pPage->setGeometry(margin, height() + groupsHeight + margin / 2, groupsWidth, pageHeight);
+    setFixedSize(std::max(width(), groupsWidth + 2 * margin), height() + groupsHeight + pageHeight + margin * 3 / 2);
 }
 
 bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
@@ -78,6 +85,7 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
         }
         m_pAlarms->Show(m_alarmLimits);
         m_pPublish->Show(m_publishSettings);
+        m_pPage->Show(m_webSettings);
         return true;
     }
     m_strBaudRate = baudRate->currentText();
@@ -103,6 +111,7 @@ bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)
     }
     m_alarmLimits = *alarms;
     m_publishSettings = *publish;
+    m_webSettings = m_pPage->Take();
     m_nSaveInterval = savingInterval;
     if (m_pDevice1) {
         m_strPortDevice1 = m_pDevice1->Device();

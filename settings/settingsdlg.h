@@ -2,10 +2,12 @@
 
 #include "alarmlimits.h"
 #include "publishsettings.h"
+#include "websettings.h"
 
 #include <QDialog>
 
 class AlarmLimitsBox;
+class PageBox;
 class PublishBox;
 class DeviceBox;
 class MessageSeam;
@@ -33,6 +35,7 @@ public:
     // The alarms' limits, in the group "Сигнализация" under the controls.
     AlarmLimits m_alarmLimits;
     PublishSettings m_publishSettings;
+    WebSettings m_webSettings;
 
     // Moves the members into the controls (false) or takes them from the
     // controls (true). Taking fails when the interval box holds no integer: the
@@ -51,6 +54,7 @@ private:
     MessageSeam &m_messages;
     AlarmLimitsBox *m_pAlarms = nullptr;
     PublishBox *m_pPublish = nullptr;
+    PageBox *m_pPage = nullptr;
     DeviceBox *m_pDevice1 = nullptr;
     DeviceBox *m_pDevice2 = nullptr;
 };

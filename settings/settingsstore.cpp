@@ -349,3 +349,32 @@ void SettingsStore::KeepFileToItsUser(const QSettings &store) const
         return; // the registry's per-user key is the user's already
     QFile::setPermissions(store.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
+
+WebSettings SettingsStore::LoadWebSettings() const
+{
+    const std::unique_ptr<QSettings> store = Open();
+    WebSettings settings;
+    settings.port = static_cast<int>(StoredNumber(*store, QStringLiteral("WebPort"), 0, 65535).value_or(0));
+    settings.bind = store->value(QStringLiteral("WebBind")).toString().trimmed();
+    settings.token = store->value(QStringLiteral("WebToken")).toString().trimmed();
+    return settings;
+}
+
+bool SettingsStore::SaveWebSettings(const WebSettings &settings) const
+{
+    try {
+        const std::unique_ptr<QSettings> store = OpenForWriting();
+        store->setValue(QStringLiteral("WebPort"), settings.port);
+        store->setValue(QStringLiteral("WebBind"), settings.bind.trimmed());
+        if (!settings.token.isEmpty()) {
+            // Whoever reads the token sees the run: the file is closed to others first.
+            store->sync();
+            KeepFileToItsUser(*store);
+        }
+        store->setValue(QStringLiteral("WebToken"), settings.token);
+        store->sync();
+        return store->status() == QSettings::NoError;
+    } catch (const StoreError &) {
+        return false;
+    }
+}

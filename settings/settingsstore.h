@@ -2,6 +2,7 @@
 
 #include "alarmlimits.h"
 #include "publishsettings.h"
+#include "websettings.h"
 #include "thermosettings.h"
 
 #include <QString>
@@ -49,6 +50,10 @@ public:
     // password is stored, the settings file is readable by its user only.
     PublishSettings LoadPublishSettings() const;
     bool SavePublishSettings(const PublishSettings &settings) const;
+
+    // The station's web page: WebPort (0 or absent: off), WebBind, WebToken.
+    WebSettings LoadWebSettings() const;
+    bool SaveWebSettings(const WebSettings &settings) const;
 
     // The record folder as the store remembers it: the base-path rule, except
     // that an empty path stays empty and a path the rule would reduce to
