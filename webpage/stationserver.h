@@ -1,25 +1,16 @@
 #pragma once
 
 #include "stationview.h"
+#include "tokenwebserver.h"
 #include "websettings.h"
 
 #include <QObject>
-#include <QTimer>
-
-#include <memory>
-#include <vector>
-
-class PageHttpServer;
-class QHttpServerRequest;
-class QWebSocket;
 
 // Serves the station's live page to any browser that has its token:
 // "/?token=…" (the page with its script, compiled into the program), "/api/state" (the
 // publisher's "last" message), "/api/history" (the page's state with the ten
 // minutes) and a WebSocket at "/live" that pushes the page's state every
-// 400 ms. Read-only: only GET is answered, and nothing a request says changes
-// the run. A request without the right token, a WebSocket's too, gets 403 and
-// nothing else.
+// 400 ms, each time with only the chart's slots that viewer lacks.
 class StationServer : public QObject
 {
     Q_OBJECT
@@ -28,32 +19,19 @@ public:
     static constexpr int kPushMs = 400;
 
     explicit StationServer(const StationView &view, QObject *parent = nullptr);
-    ~StationServer() override;
 
     // Listens as the settings say (or stops); false with the reason when the
     // address or port cannot be taken.
     bool Configure(const WebSettings &settings, QString *error);
-    bool IsListening() const { return m_http != nullptr; }
-    int Port() const { return m_nPort; }
-    int Viewers() const { return int(m_viewers.size()); }
+    bool IsListening() const { return m_server.IsListening(); }
+    int Port() const { return m_server.Port(); }
+    int Viewers() const { return m_server.Viewers(); }
 
 private:
-    struct Viewer
-    {
-        std::unique_ptr<QWebSocket> socket;
-        qint64 sentTenth = -1;
-    };
-
-    friend class PageHttpServer;
-    bool Authorised(const QHttpServerRequest &request) const;
-    bool HasToken(const QString &given) const;
-    void TakeWebSockets();
-    void Push();
+    std::optional<WebReply> Reply(const QString &path) const;
+    QByteArray Frame(qint64 &sentTenth) const;
 
     const StationView &m_view;
-    std::unique_ptr<PageHttpServer> m_http;
     WebSettings m_settings;
-    int m_nPort = 0;
-    std::vector<Viewer> m_viewers;
-    QTimer m_push;
+    TokenWebServer m_server;
 };
