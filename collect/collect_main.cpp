@@ -1,5 +1,6 @@
 // calorivista-collect: archives what every station publishes to a broker.
 #include "collector.h"
+#include "overviewserver.h"
 #include "quitsignals.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@ const char kHelp[] = R"(NAME
 SYNOPSIS
     calorivista-collect --broker HOST[:PORT] --out DIR [--tls CA] [--user U --password-file F]
                         [--topic calorivista] [--id NAME]
+                        [--http PORT (--token T | --token-file F) [--http-bind ADDR]]
 
 DESCRIPTION
     Subscribes to TOPIC/+/readings and TOPIC/+/events at QoS 1 with a persistent
@@ -40,6 +42,15 @@ DESCRIPTION
     made durable before the next message is taken. One line on standard output
     tells of each run that starts or finishes and of each gap.
 
+    With --http it also serves every station on one page,
+    http://HOST:PORT/?token=T: a tile per station with its newest value, its
+    state (online; offline, grey, once the station said goodbye or its Last
+    Will came; silent, its instrument sends nothing; gone, its instrument's
+    port is gone), its alarm and the last ten minutes as a sparkline. It
+    follows the retained TOPIC/+/status and TOPIC/+/last for that. A request
+    without the token gets 403. There is no TLS: beyond the lab, put a
+    reverse proxy with TLS in front of it.
+
 OPTIONS
     --broker HOST[:PORT]   The broker (port 1883, or 8883 with --tls).
     --out DIR              Where the archive goes; made if missing.
@@ -52,10 +63,16 @@ OPTIONS
     --id NAME              The client id of the persistent session (default:
                            calorivista-collect-<host name>). A second collector
                            needs its own.
+    --http PORT            Serve the overview page at this port (off without it).
+    --token T              The token every request to the page must carry.
+    --token-file F         The token, the first line of the file F.
+    --http-bind ADDR       The address to serve on (default: every address of
+                           this computer).
     --help                 This text.
 
 EXIT STATUS
-    0 after SIGTERM or SIGINT, 2 for a wrong command line.
+    0 after SIGTERM or SIGINT, 1 when the page's port cannot be taken, 2 for a
+    wrong command line.
 )";
 
 int Usage(const char *problem)
@@ -74,6 +91,10 @@ int main(int argc, char *argv[])
     options.endpoint.clientId = QStringLiteral("calorivista-collect-") + QSysInfo::machineHostName();
     QString broker;
     QString passwordFile;
+    QString httpPort;
+    QString httpBind;
+    QString token;
+    QString tokenFile;
     const QStringList arguments = app.arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &option = arguments[i];
@@ -99,6 +120,14 @@ int main(int argc, char *argv[])
             options.topic = value;
         else if (option == QLatin1String("--id"))
             options.endpoint.clientId = value;
+        else if (option == QLatin1String("--http"))
+            httpPort = value;
+        else if (option == QLatin1String("--http-bind"))
+            httpBind = value;
+        else if (option == QLatin1String("--token"))
+            token = value;
+        else if (option == QLatin1String("--token-file"))
+            tokenFile = value;
         else
             return Usage(qPrintable(QStringLiteral("unknown option %1").arg(option)));
     }
@@ -131,7 +160,48 @@ int main(int argc, char *argv[])
         options.endpoint.password = QString::fromUtf8(file.readLine()).trimmed();
     }
 
+    int pagePort = 0;
+    if (!httpPort.isEmpty()) {
+        bool number = false;
+        pagePort = httpPort.toInt(&number);
+        if (!number || pagePort < 1 || pagePort > 65535)
+            return Usage("the page's port is no number from 1 to 65535");
+        if (!tokenFile.isEmpty()) {
+            QFile file(tokenFile);
+            if (!file.open(QIODevice::ReadOnly))
+                return Usage(qPrintable(QStringLiteral("cannot read %1").arg(tokenFile)));
+            token = QString::fromUtf8(file.readLine()).trimmed();
+        }
+        if (token.isEmpty())
+            return Usage("--http needs a token (--token or --token-file)");
+        options.followStations = true;
+    } else if (!token.isEmpty() || !tokenFile.isEmpty() || !httpBind.isEmpty()) {
+        return Usage("--token, --token-file and --http-bind go with --http");
+    }
+
     Collector collector(options);
+    StationBoard board;
+    OverviewServer overview(board);
+    if (pagePort > 0) {
+        QString error;
+        if (!overview.Listen(httpBind, pagePort, token, &error)) {
+            std::fprintf(stderr, "calorivista-collect: the page: %s\n", error.toUtf8().constData());
+            return 1;
+        }
+        QObject::connect(&collector, &Collector::StatusHeard, [&board](const QString &station, const QByteArray &payload) {
+            board.TakeStatus(station, payload);
+        });
+        QObject::connect(&collector, &Collector::LastHeard, [&board](const QString &station, const QByteArray &payload) {
+            board.TakeLast(station, payload);
+        });
+        QObject::connect(&collector, &Collector::ReadingsHeard,
+                         [&board](const QString &station, std::span<const CollectedReading> readings) {
+                             board.TakeReadings(station, readings);
+                         });
+        std::fprintf(stdout, "page: http://%s:%d/?token=…\n",
+                     httpBind.isEmpty() ? QSysInfo::machineHostName().toUtf8().constData() : httpBind.toUtf8().constData(),
+                     overview.Port());
+    }
     QObject::connect(&collector, &Collector::Said, [](const QString &line) {
         std::fprintf(stdout, "%s\n", line.toUtf8().constData());
         std::fflush(stdout);

@@ -51,6 +51,11 @@ void Collector::OnConnected()
     const QByteArray topic = m_options.topic.toUtf8();
     m_link.Subscribe(topic + "/+/readings", 1);
     m_link.Subscribe(topic + "/+/events", 1);
+    if (m_options.followStations) {
+        // Only the newest matters: nothing of them is kept for the collector while it is away.
+        m_link.Subscribe(topic + "/+/status", 0);
+        m_link.Subscribe(topic + "/+/last", 0);
+    }
     emit Said(QStringLiteral("broker: connected to %1:%2").arg(m_options.endpoint.host).arg(m_options.endpoint.port));
 }
 
@@ -67,6 +72,10 @@ void Collector::OnMessage(const QByteArray &topic, const QByteArray &payload)
         TakeReadings(station, payload);
     else if (levels[1] == "events")
         TakeEvent(station, payload);
+    else if (levels[1] == "status")
+        emit StatusHeard(station, payload);
+    else if (levels[1] == "last")
+        emit LastHeard(station, payload);
 }
 
 Collector::Station *Collector::StationOf(const QString &name)
@@ -139,6 +148,7 @@ void Collector::TakeReadings(const QString &name, const QByteArray &payload)
         const QJsonArray pair = item.toArray();
         readings.push_back({pair.at(0).toInteger(), pair.at(1).toDouble()});
     }
+    emit ReadingsHeard(name, readings);
     RunArchive *archive = ArchiveOf(name, *station, run);
     if (!archive)
         return;

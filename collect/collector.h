@@ -14,6 +14,7 @@ struct CollectorOptions
     MqttEndpoint endpoint; // a fixed client id and clean session off: the broker keeps what comes meanwhile
     QString topic = QStringLiteral("calorivista");
     QString outFolder;
+    bool followStations = false; // also the retained "status" and "last", for the overview
 };
 
 // Takes every station's readings and events from the broker into
@@ -35,6 +36,10 @@ public:
 signals:
     // A line for the operator: a run starts or finishes, a gap, a failure.
     void Said(const QString &line);
+    // What a station published, as it comes (readings also when heard again).
+    void StatusHeard(const QString &station, const QByteArray &payload);
+    void LastHeard(const QString &station, const QByteArray &payload);
+    void ReadingsHeard(const QString &station, std::span<const CollectedReading> readings);
 
 private:
     struct Station

@@ -1,5 +1,6 @@
-// The station's live page in a real browser: the real dialog on the simulated
-// instrument, headless Chromium reading the page's DOM.
+// The live pages in a real browser, headless Chromium reading their DOM: the
+// station's page of the real dialog on the simulated instrument, and the
+// collector's overview of two real programs through a real mosquitto.
 #include "headlessbrowser.h"
 #include "instrumentsimulator.h"
 #include "mosquittobroker.h"
@@ -8,6 +9,7 @@
 #include "testsupport.h"
 #include "thermodlg.h"
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTest>
 
@@ -19,6 +21,7 @@ class TestWebPage : public QObject
 
 private slots:
     void livePageFollowsTheRunAndNeedsItsToken();
+    void overviewShowsEveryStationAndGreysAKilledOne();
 };
 
 void TestWebPage::livePageFollowsTheRunAndNeedsItsToken()
@@ -110,6 +113,133 @@ void TestWebPage::livePageFollowsTheRunAndNeedsItsToken()
             picture.write(browser.Screenshot());
     }
     dialog.OnStop();
+}
+
+void TestWebPage::overviewShowsEveryStationAndGreysAKilledOne()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    MosquittoBroker broker(dir.filePath(QStringLiteral("broker")));
+    QVERIFY(broker.Start());
+
+    // Two stations, each the real program on its own simulated instrument.
+    struct Station
+    {
+        QString name;
+        double celsius;
+        InstrumentSimulator simulator;
+        QProcess program;
+        std::atomic_bool paused {false};
+    };
+    std::array<Station, 2> stations;
+    stations[0].name = QStringLiteral("furnace-a");
+    stations[0].celsius = 1111.5;
+    stations[1].name = QStringLiteral("furnace-b");
+    stations[1].celsius = 1222.5;
+    QString error;
+    for (Station &station : stations) {
+        QVERIFY2(station.simulator.OpenPseudoTerminal(&error), qPrintable(error));
+        const QString home = dir.filePath(station.name);
+        const QString records = home + QStringLiteral("/records");
+        QVERIFY(QDir().mkpath(records) && QDir().mkpath(home + QStringLiteral("/config/Calorivista")));
+        QSettings settings(home + QStringLiteral("/config/Calorivista/Calorivista.conf"), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("BaudRate"), 115200);
+        settings.setValue(QStringLiteral("PortNumber"), 1);
+        settings.setValue(QStringLiteral("SavingPath"), records);
+        settings.setValue(QStringLiteral("PortDevice1"), station.simulator.DevicePath());
+        settings.setValue(QStringLiteral("MqttHost"), QStringLiteral("127.0.0.1"));
+        settings.setValue(QStringLiteral("MqttPort"), broker.Port());
+        settings.setValue(QStringLiteral("MqttStation"), station.name);
+    }
+    std::atomic_bool stop {false};
+    std::thread sender([&] {
+        while (!stop) {
+            for (Station &station : stations)
+                if (!station.paused)
+                    station.simulator.Write(InstrumentSimulator::EncodeFrame(station.celsius));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const auto stopSending = qScopeGuard([&] {
+        stop = true;
+        sender.join();
+    });
+    for (Station &station : stations) {
+        const QString home = dir.filePath(station.name);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        station.program.setProcessEnvironment(environment);
+        station.program.setWorkingDirectory(home);
+        station.program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        station.program.start(QStringLiteral(CALORIVISTA_AUTOSTART), {});
+        QVERIFY(station.program.waitForStarted());
+    }
+    const auto stopPrograms = qScopeGuard([&] {
+        for (Station &station : stations) {
+            station.program.kill();
+            station.program.waitForFinished();
+        }
+    });
+
+    const int port = FreeLocalPort();
+    const QString token = QStringLiteral("overview-token-7d1c");
+    QProcess collector;
+    collector.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    collector.start(QStringLiteral(CALORIVISTA_COLLECT),
+                    {QStringLiteral("--broker"), QStringLiteral("127.0.0.1:%1").arg(broker.Port()), QStringLiteral("--out"),
+                     dir.filePath(QStringLiteral("archive")), QStringLiteral("--http"), QString::number(port), QStringLiteral("--token"),
+                     token, QStringLiteral("--http-bind"), QStringLiteral("127.0.0.1")});
+    QByteArray said;
+    connect(&collector, &QProcess::readyReadStandardOutput, this, [&] { said += collector.readAllStandardOutput(); });
+    QTRY_VERIFY_WITH_TIMEOUT(said.contains("broker: connected"), 10000);
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    int status = 0;
+    QVERIFY(HeadlessBrowser::Get(base + QStringLiteral("/api/stations?token=wrong"), &status).isEmpty());
+    QCOMPARE(status, 403);
+
+    HeadlessBrowser browser;
+    QVERIFY2(browser.Open(base + QStringLiteral("/?token=") + token, &error), qPrintable(error));
+    const auto tile = [&](const Station &station, const QString &what) {
+        return browser.Evaluate(QStringLiteral("(() => { const t = document.querySelector('.tile[data-name=\"%1\"]'); return t ? %2 : ''; })()")
+                                    .arg(station.name, what));
+    };
+    const auto state = [&](const Station &station) { return tile(station, QStringLiteral("t.dataset.state")); };
+    const auto points = [&](const Station &station) { return tile(station, QStringLiteral("t.querySelector('canvas').dataset.points")).toInt(); };
+    const auto background = [&](const Station &station) { return tile(station, QStringLiteral("getComputedStyle(t).backgroundColor")); };
+    for (const Station &station : stations) {
+        QTRY_COMPARE_WITH_TIMEOUT(state(station), QStringLiteral("online"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(tile(station, QStringLiteral("t.querySelector('.value').firstChild.textContent")),
+                                  QString::number(WireValue(station.celsius), 'f', 1), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(points(station) >= 3, 10000); // a second of readings is a point of the sparkline
+    }
+    QCOMPARE(browser.Evaluate(QStringLiteral("document.querySelectorAll('.tile').length")), QStringLiteral("2"));
+    const QString white = background(stations[0]);
+
+    // An instrument that stops sending: its station says so.
+    stations[1].paused = true;
+    QTRY_COMPARE_WITH_TIMEOUT(state(stations[1]), QStringLiteral("silent"), 10000);
+    stations[1].paused = false;
+    QTRY_COMPARE_WITH_TIMEOUT(state(stations[1]), QStringLiteral("online"), 10000);
+
+    // A station's program killed: the broker's Last Will, and its tile turns grey.
+    QElapsedTimer sinceKill;
+    stations[0].program.kill();
+    sinceKill.start();
+    QTRY_COMPARE_WITH_TIMEOUT(state(stations[0]), QStringLiteral("offline"), 5000);
+    QVERIFY(background(stations[0]) != white);
+    qInfo("the killed station's tile turned grey %lld ms after the kill", qlonglong(sinceKill.elapsed()));
+    QCOMPARE(state(stations[1]), QStringLiteral("online"));
+    QCOMPARE(background(stations[1]), white);
+    if (qEnvironmentVariableIsSet("CALORIVISTA_OVERVIEW_PICTURE")) {
+        QFile picture(qEnvironmentVariable("CALORIVISTA_OVERVIEW_PICTURE"));
+        if (picture.open(QIODevice::WriteOnly))
+            picture.write(browser.Screenshot());
+    }
+    collector.terminate();
+    QVERIFY(collector.waitForFinished(10000));
+    QCOMPARE(collector.exitCode(), 0);
 }
 
 QTEST_MAIN(TestWebPage)

@@ -1,0 +1,87 @@
+#include "stationboard.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+void StationBoard::TakeStatus(const QString &station, const QByteArray &payload)
+{
+    // An empty retained message is one being deleted: the station is not there.
+    m_stations[station].online = payload.trimmed() == "online";
+}
+
+void StationBoard::TakeLast(const QString &station, const QByteArray &payload)
+{
+    const QJsonObject last = QJsonDocument::fromJson(payload).object();
+    if (last.value(QLatin1String("v")).toInt() != 1)
+        return; // a later format: left to a later collector
+    Station &board = m_stations[station];
+    board.lastT = last.value(QLatin1String("t")).toInteger();
+    board.lastC.reset();
+    if (last.value(QLatin1String("c")).isDouble())
+        board.lastC = last.value(QLatin1String("c")).toDouble();
+    board.line = last.value(QLatin1String("line")).toString(QStringLiteral("ok"));
+    board.alarm = last.value(QLatin1String("alarm")).toString();
+    board.run.reset();
+    if (last.value(QLatin1String("run")).isDouble())
+        board.run = last.value(QLatin1String("run")).toInteger();
+}
+
+void StationBoard::TakeReadings(const QString &station, std::span<const CollectedReading> readings)
+{
+    if (readings.empty())
+        return;
+    Station &board = m_stations[station];
+    ++m_nChange;
+    for (const CollectedReading &reading : readings) {
+        const qint64 second = reading.utcMs / 1000;
+        Second &slot = board.seconds[size_t(second % kSeconds)];
+        if (slot.second > second)
+            continue; // older than what the slot already holds: outside the ten minutes
+        if (slot.second != second)
+            slot = {second, reading.temperature, reading.temperature, m_nChange};
+        slot.lowest = std::min(slot.lowest, reading.temperature);
+        slot.highest = std::max(slot.highest, reading.temperature);
+        slot.change = m_nChange;
+    }
+}
+
+QString StationBoard::StateOf(const Station &station)
+{
+    if (!station.online)
+        return QStringLiteral("offline");
+    if (station.line == QLatin1String("silent") || station.line == QLatin1String("gone"))
+        return station.line;
+    return QStringLiteral("online");
+}
+
+QString StationBoard::StateOf(const QString &station) const
+{
+    const auto found = m_stations.find(station);
+    return found == m_stations.end() ? QStringLiteral("offline") : StateOf(found->second);
+}
+
+QByteArray StationBoard::Frame(qint64 &sentChange, qint64 nowMs) const
+{
+    const qint64 oldest = nowMs / 1000 - kSeconds + 1;
+    QJsonArray stations;
+    for (const auto &[name, station] : m_stations) {
+        QJsonArray spark;
+        for (const Second &slot : station.seconds) {
+            if (slot.second >= oldest && slot.change > sentChange)
+                spark.append(QJsonArray {slot.second, slot.lowest, slot.highest});
+        }
+        stations.append(QJsonObject {
+            {QStringLiteral("name"), name},
+            {QStringLiteral("state"), StateOf(station)},
+            {QStringLiteral("t"), station.lastT > 0 ? QJsonValue(station.lastT) : QJsonValue()},
+            {QStringLiteral("c"), station.lastC ? QJsonValue(*station.lastC) : QJsonValue()},
+            {QStringLiteral("alarm"), station.alarm.isEmpty() ? QJsonValue() : QJsonValue(station.alarm)},
+            {QStringLiteral("run"), station.run ? QJsonValue(*station.run) : QJsonValue()},
+            {QStringLiteral("spark"), spark},
+        });
+    }
+    sentChange = m_nChange;
+    return QJsonDocument(QJsonObject {{QStringLiteral("v"), 1}, {QStringLiteral("now"), nowMs}, {QStringLiteral("stations"), stations}})
+        .toJson(QJsonDocument::Compact);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "runarchive.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <map>
+#include <optional>
+#include <span>
+
+// What the collector's overview shows of every station, kept from what the
+// broker delivers: the retained "status" ("online", or "offline" as the
+// station said it or its Last Will did) and "last" messages, and the
+// collected readings as a sparkline of the last ten minutes (the lowest and
+// highest reading of each second).
+class StationBoard
+{
+public:
+    static constexpr int kSeconds = 600;
+
+    void TakeStatus(const QString &station, const QByteArray &payload);
+    void TakeLast(const QString &station, const QByteArray &payload);
+    void TakeReadings(const QString &station, std::span<const CollectedReading> readings);
+
+    // Every station as the page shows it, with the sparkline's seconds that
+    // changed after `sentChange` (all of them for -1); `sentChange` becomes
+    // what this frame holds.
+    QByteArray Frame(qint64 &sentChange, qint64 nowMs) const;
+
+    // "online", "offline", "silent" (the station is there, its instrument
+    // sends nothing) or "gone" (the instrument's port is gone).
+    QString StateOf(const QString &station) const;
+
+private:
+    struct Second
+    {
+        qint64 second = -1; // ms since 1970 / 1000
+        double lowest = 0;
+        double highest = 0;
+        qint64 change = -1;
+    };
+
+    struct Station
+    {
+        bool online = false;
+        qint64 lastT = 0;
+        std::optional<double> lastC;
+        QString line = QStringLiteral("ok");
+        QString alarm;
+        std::optional<qint64> run;
+        std::array<Second, kSeconds> seconds {};
+    };
+
+    static QString StateOf(const Station &station);
+
+    std::map<QString, Station> m_stations;
+    qint64 m_nChange = 0;
+};
