@@ -14,6 +14,7 @@
 #include "messageseam.h"
 #include "nativefs.h"
 #include "runstatetext.h"
+#include "runwindow.h"
 #include "subfoldername.h"
 
 #include <QApplication>
@@ -116,6 +117,20 @@ CThermoDlg::CThermoDlg(MessageSeam &messages, const SettingsStore &settingsStore
     connect(&m_feed, &RunFeed::Line, this, [this](const LineState &line) { m_pageView.TakeLine(line); });
     connect(&m_feed, &RunFeed::Event, this, [this](const RunEvent &event) { m_pageView.TakeEvent(event); });
     connect(&m_alarms, &AlarmWatch::Changed, this, [this] { m_pageView.SetAlarm(m_alarms.Text()); });
+    // The run window, when it shows the run going on, grows with it.
+    connect(&m_feed, &RunFeed::Readings, this, [this](const FeedReadings &readings) {
+        if (!RunWindowShowsTheRun())
+            return;
+        std::vector<std::pair<qint64, float>> live;
+        live.reserve(readings.readings.size());
+        for (const TempSample &reading : readings.readings)
+            live.emplace_back(reading.utcMs, float(reading.temperature));
+        m_pRunWindow->TakeLiveReadings(live);
+    });
+    connect(&m_feed, &RunFeed::Event, this, [this](const RunEvent &) {
+        if (RunWindowShowsTheRun())
+            m_pRunWindow->EventsChanged();
+    });
     connect(m_pRunLine, &RunLine::AcknowledgeClicked, &m_alarms, &AlarmWatch::Acknowledge);
     connect(m_pRunLine, &RunLine::MarkClicked, this, &CThermoDlg::OnMark);
 
@@ -358,6 +373,8 @@ CThermoDlg::SaveOutcome CThermoDlg::SaveData()
         else
             m_journal.SaveFailed(NextSave());
         m_reader.Unlock();
+        if (saved && RunWindowShowsTheRun())
+            m_pRunWindow->FilesWritten();
         m_bLastSaveFailed = !saved;
         if (!saved)
             m_runEvents.SaveFailed(*name);
@@ -578,6 +595,7 @@ void CThermoDlg::FillContextMenu(QMenu &menu)
 {
     menu.addAction(QStringLiteral("&About Calorivista..."), this, &CThermoDlg::OnAbout);
     menu.addAction(QStringLiteral("Экспорт в CSV..."), this, &CThermoDlg::OnExportCsv);
+    menu.addAction(QStringLiteral("Просмотр записи..."), this, &CThermoDlg::OnViewRun);
 }
 
 void CThermoDlg::contextMenuEvent(QContextMenuEvent *event)
@@ -591,6 +609,32 @@ void CThermoDlg::OnExportCsv()
 {
     const QString folder = m_bFolderStarted ? m_recorder.Folder() : TemplateControl<QLineEdit>(this, kFolderEdit)->text();
     ExportFolderToCsv(m_messages, this, folder);
+}
+
+void CThermoDlg::OnViewRun()
+{
+    const QString folder = m_bFolderStarted ? m_recorder.Folder() : TemplateControl<QLineEdit>(this, kFolderEdit)->text();
+    if (!m_pRunWindow) {
+        m_pRunWindow = std::make_unique<RunWindow>(m_messages);
+        std::vector<double> limits;
+        for (const std::optional<double> &limit : {m_alarms.Monitor().Limits().high, m_alarms.Monitor().Limits().low})
+            if (limit)
+                limits.push_back(*limit);
+        m_pRunWindow->SetLimits(limits);
+    }
+    m_pRunWindow->show();
+    m_pRunWindow->raise();
+    m_pRunWindow->activateWindow();
+    if (IsFolder(folder) && FolderSeries::SameFolder(folder, m_pRunWindow->Folder()))
+        return;
+    if (!IsFolder(folder) || !m_pRunWindow->OpenFolder(folder))
+        m_pRunWindow->OnOpen();
+}
+
+bool CThermoDlg::RunWindowShowsTheRun() const
+{
+    // Also while the run ends: its last save comes after the reader stopped.
+    return m_pRunWindow && m_bFolderStarted && FolderSeries::SameFolder(m_pRunWindow->Folder(), m_recorder.Folder());
 }
 
 void CThermoDlg::OnDisplayTick()

@@ -18,6 +18,7 @@
 #include "settingsstore.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 
 class MessageSeam;
@@ -26,6 +27,8 @@ class QMenu;
 // The main dialog: the whole program. It owns the settings dialog, the
 // acquisition object with the store, and the timers; its buttons start and
 // stop a run, choose the record folder, open the settings and show the chart.
+class RunWindow;
+
 class CThermoDlg : public QDialog, public ChartOwner
 {
     Q_OBJECT
@@ -66,6 +69,9 @@ public slots:
     void OnAbout();
     // Exports the record folder (the run's, or the one in the box) to a CSV.
     void OnExportCsv();
+    // Opens the run window on the record folder (the run's, or the one in the box).
+    void OnViewRun();
+    bool RunWindowShowsTheRun() const;
     // The system ends the session or tells the program to quit: a run still
     // going is stopped and saved as Close does.
     void OnSystemQuit();
@@ -153,6 +159,7 @@ public:
     StationView m_pageView; // what the station's web page shows
     StationServer m_pageServer {m_pageView}; // the page, when a port is set
     QString m_strPageProblem;
+    std::unique_ptr<RunWindow> m_pRunWindow; // "Просмотр записи", once opened
     AlarmBell m_bell;
     RunLine *m_pRunLine = nullptr;
     qint64 m_nRunStartMs = 0;  // line clock

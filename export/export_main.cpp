@@ -1,7 +1,9 @@
 // calorivista-export: one CSV (and a picture) from a record folder.
 #include "exportjob.h"
+#include "folderseries.h"
 #include "nativefs.h"
 #include "nativename.h"
+#include "runreport.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -45,7 +47,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Joins the numbered data files of a Calorivista record folder into one CSV\n"
-        "(time,elapsed_s,temperature_c,file) and, with --png, draws the whole run.\n"
+        "(time,elapsed_s,temperature_c,file) and, with --png, draws the whole run;\n"
+        "with --pdf it writes a one-page report (then the CSV only with -o).\n"
         "Exit status: 0 all read, 1 something damaged was skipped, 2 nothing exported\n"
         "(no readings, a usage error, or the output could not be written)."));
     parser.addHelpOption();
@@ -64,7 +67,14 @@ int main(int argc, char *argv[])
                                   QStringLiteral("T"));
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Leave out readings after this time."),
                                 QStringLiteral("T"));
-    parser.addOptions({output, png, size, from, to});
+    const QCommandLineOption pdf(QStringLiteral("pdf"),
+                                 QStringLiteral("Write a one-page A4 report: the folder, the comments, the chart, the "
+                                                "statistics and the events."),
+                                 QStringLiteral("FILE.pdf"));
+    const QCommandLineOption threshold(QStringLiteral("threshold"),
+                                       QStringLiteral("With --pdf: also the time above this temperature."),
+                                       QStringLiteral("°C"));
+    parser.addOptions({output, png, size, from, to, pdf, threshold});
     parser.process(arguments);
 
     QTextStream err(stderr);
@@ -94,6 +104,44 @@ int main(int argc, char *argv[])
         err << "calorivista-export: --from and --to want ISO 8601 times, such as 2026-12-09T14:30:00\n";
         return 2;
     }
+
+    std::optional<double> above;
+    if (parser.isSet(threshold)) {
+        bool number = false;
+        above = QString(parser.value(threshold)).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&number);
+        if (!number) {
+            err << "calorivista-export: --threshold wants a temperature, such as 1200 or 1200,5\n";
+            return 2;
+        }
+    }
+    // The report: 0 written, 1 written with something damaged skipped, 2 not written.
+    const auto report = [&]() -> int {
+        FolderSeries run(request.folder);
+        QString error;
+        if (!run.ReadNew(&error)) {
+            err << "calorivista-export: " << error << '\n';
+            return 2;
+        }
+        run.ReadEvents();
+        if (run.Series().IsEmpty()) {
+            err << "calorivista-export: no readings to report\n";
+            return 2;
+        }
+        RunReportContent content;
+        content.run = &run;
+        const auto [first, last] = run.WholeSpan();
+        content.fromMs = std::max(first, request.fromMs.value_or(first));
+        content.toMs = std::min(last, request.toMs.value_or(last));
+        content.statistics = ComputeStatistics(run.Series(), run.Events(), content.fromMs, content.toMs, above);
+        if (!WriteRunReport(parser.value(pdf), content, &error)) {
+            err << "calorivista-export: " << parser.value(pdf) << ": " << error << '\n';
+            return 2;
+        }
+        err << content.statistics.readings << " readings reported from " << run.FilesRead() << " data files\n";
+        return run.Problems().isEmpty() ? 0 : 1;
+    };
+    if (parser.isSet(pdf) && !parser.isSet(output) && !parser.isSet(png))
+        return report(); // the report alone
 
     QFile csv;
     const bool toFile = parser.isSet(output);
@@ -149,5 +197,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     err << result.rows << " readings from " << result.dataFiles << " data files\n";
+    if (parser.isSet(pdf)) {
+        const int reported = report();
+        if (reported == 2)
+            return 2;
+    }
     return result.Skipped() ? 1 : 0;
 }

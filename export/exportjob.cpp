@@ -32,25 +32,32 @@ ExportResult ExportRecordFolder(const ExportRequest &request, const std::functio
     };
 
     LocalTimeLine timeLine;
-    CsvWriter csv(*request.csv, timeLine);
+    QFile nowhere; // never written: the CSV's device when none is asked for
+    CsvWriter csv(request.csv ? *request.csv : nowhere, timeLine);
     RunPicture run(request.pngSize);
-    csv.Header();
+    if (request.csv)
+        csv.Header();
     bool written = true;
+    qint64 rows = 0;
     const bool finished = folder.Read(
         timeLine,
         [&](const FolderReading &reading) {
             if (!wanted(reading.utcMs))
                 return;
-            written &= csv.Row(reading);
+            ++rows;
+            if (request.csv)
+                written &= csv.Row(reading);
             if (picture)
                 run.Measure(reading.utcMs, reading.celsius);
         },
         passProgress(0));
-    written &= csv.Finish();
-    // A full disk shows only when the buffered bytes are pushed out.
-    if (auto *file = qobject_cast<QFileDevice *>(request.csv))
-        written &= file->flush() && file->error() == QFileDevice::NoError;
-    result.rows = csv.Rows();
+    if (request.csv) {
+        written &= csv.Finish();
+        // A full disk shows only when the buffered bytes are pushed out.
+        if (auto *file = qobject_cast<QFileDevice *>(request.csv))
+            written &= file->flush() && file->error() == QFileDevice::NoError;
+    }
+    result.rows = rows;
     result.problems = folder.Problems();
     if (!finished) {
         result.cancelled = true;

@@ -15,7 +15,7 @@ class QIODevice;
 struct ExportRequest
 {
     QString folder;
-    QIODevice *csv = nullptr;  // open for writing
+    QIODevice *csv = nullptr;  // open for writing; null: no CSV (a picture alone)
     QString pngPath;           // empty: no picture
     QSize pngSize {1600, 900};
     std::optional<qint64> fromMs; // readings before this instant are left out

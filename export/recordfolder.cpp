@@ -249,6 +249,7 @@ void RecordFolder::ReadBytes(const QString &name, const QByteArray &bytes, Local
         out.utcMs = utcMs;
         out.celsius = celsius;
         out.temperature = text.sliced(space + 1);
+        out.line = line;
         reading(out);
         m_nLastMs = std::max(m_nLastMs, utcMs);
     }

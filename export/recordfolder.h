@@ -25,6 +25,7 @@ struct FolderReading
     QByteArrayView temperature; // as written; valid during the call that gives it
     double celsius;
     QByteArrayView file;        // the data file's name as a CSV field; valid as `temperature`
+    int line = 0;               // in the data file, the header being line 1
 };
 
 // A record folder as the program leaves it: data files "0000" to "9999",

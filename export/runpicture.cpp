@@ -1,5 +1,6 @@
 #include "runpicture.h"
 
+#include "axissteps.h"
 #include "csvwriter.h"
 #include "localtimeline.h"
 
@@ -12,30 +13,6 @@ namespace {
 
 const QColor kCurveColour(128, 0, 0);
 constexpr size_t kIntervalSample = 65536;
-
-// A step of 1, 2 or 5 × 10^n that gives about `wanted` intervals over `span`.
-double NiceStep(double span, int wanted)
-{
-    const double raw = span / wanted;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
-        if (factor * power >= raw)
-            return factor * power;
-    }
-    return 10 * power;
-}
-
-// Clock steps for the time axis, in milliseconds.
-qint64 TimeStep(qint64 spanMs)
-{
-    static constexpr qint64 kSteps[] = {1000, 2000, 5000, 10000, 15000, 30000, 60000, 120000, 300000, 600000,
-                                        900000, 1800000, 3600000, 7200000, 10800000, 21600000, 43200000, 86400000};
-    for (const qint64 step : kSteps) {
-        if (spanMs / step <= 10)
-            return step;
-    }
-    return 86400000 * std::max<qint64>(1, spanMs / 86400000 / 10);
-}
 
 } // namespace
 
@@ -133,7 +110,7 @@ QImage RunPicture::Finish(LocalTimeLine &timeLine) const
 
     // The time axis on round clock times, labelled in local time.
     const qint64 span = std::max<qint64>(1, m_nLastMs - m_nFirstMs);
-    const qint64 tick = TimeStep(span);
+    const qint64 tick = std::max<qint64>(1000, TimeStep(span)); // its labels name whole seconds
     const int offset = timeLine.OffsetAt(m_nFirstMs);
     const qint64 firstLocal = m_nFirstMs + qint64(offset) * 1000;
     const bool days = span >= 86400000;

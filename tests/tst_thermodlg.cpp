@@ -1390,7 +1390,8 @@ void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
     QStringList entries;
     for (const QAction *action : menu.actions())
         entries << action->text();
-    QCOMPARE(entries, QStringList({QStringLiteral("&About Calorivista..."), QStringLiteral("Экспорт в CSV...")}));
+    QCOMPARE(entries, QStringList({QStringLiteral("&About Calorivista..."), QStringLiteral("Экспорт в CSV..."),
+                                   QStringLiteral("Просмотр записи...")}));
 
     m_dlg->accept();
     Send(5, 700.0);
@@ -1403,7 +1404,7 @@ void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
         return target;
     };
     QList<QAction *> actions = menu.actions();
-    actions.last()->trigger();
+    actions[1]->trigger(); // "Экспорт в CSV..."
     QCOMPARE(m_messages->asked, QStringList {QStringLiteral("Экспорт в CSV")});
     QCOMPARE(suggested, m_dir->filePath(QStringLiteral("records.csv"))); // beside the folder, named after it
 
@@ -1427,7 +1428,7 @@ void TestThermoDlg::exportFromTheMenuWritesTheRunAsCsv()
     disk.Fill(100);
     const QString onFullDisk = QFile::decodeName(full) + QStringLiteral("/run.csv");
     m_messages->fileToSave = [&](const QString &) { return onFullDisk; };
-    actions.last()->trigger();
+    actions[1]->trigger();
     QCOMPARE(m_messages->shown.size(), 2);
     QCOMPARE(m_messages->shown[1].icon, QMessageBox::Critical);
     QVERIFY2(m_messages->shown[1].text.startsWith(QStringLiteral("Экспорт не удался")), qPrintable(m_messages->shown[1].text));

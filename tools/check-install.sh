@@ -18,6 +18,7 @@ expected=(
     usr/bin/calorivista-sim
     usr/bin/calorivista-export
     usr/bin/calorivista-collect
+    usr/bin/calorivista-view
     usr/share/applications/calorivista.desktop
     usr/share/icons/hicolor/16x16/apps/calorivista.png
     usr/share/icons/hicolor/32x32/apps/calorivista.png
@@ -26,12 +27,13 @@ expected=(
 for file in "${expected[@]}"; do
     [ -f "$stage/$file" ] || { echo "check-install: $file was not installed" >&2; exit 1; }
 done
-for program in calorivista calorivista-sim calorivista-export calorivista-collect; do
+for program in calorivista calorivista-sim calorivista-export calorivista-collect calorivista-view; do
     [ -x "$stage/usr/bin/$program" ] || { echo "check-install: $program is not executable" >&2; exit 1; }
 done
 desktop-file-validate "$stage/usr/share/applications/calorivista.desktop"
 "$stage/usr/bin/calorivista-export" --version >/dev/null
 "$stage/usr/bin/calorivista-collect" --help | grep -q '^SYNOPSIS'
+QT_QPA_PLATFORM=offscreen "$stage/usr/bin/calorivista-view" --help | grep -q 'calorivista-view'
 echo "check-install: ${#expected[@]} files installed as expected"
 
 (cd "$root/build" && rm -f calorivista_*.deb && cpack -G DEB >/dev/null)
@@ -47,6 +49,7 @@ if [ "${CI:-}" = "true" ]; then
     /usr/bin/calorivista-export --version >/dev/null
     QT_QPA_PLATFORM=offscreen /usr/bin/calorivista-sim --help >/dev/null
     /usr/bin/calorivista-collect --help >/dev/null
+    QT_QPA_PLATFORM=offscreen /usr/bin/calorivista-view --help >/dev/null
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y calorivista >/dev/null
     echo "check-install: the package installs with apt and its commands run"
 fi

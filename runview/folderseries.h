@@ -1,0 +1,47 @@
+#pragma once
+
+#include "eventsfile.h"
+#include "localtimeline.h"
+#include "recordfolder.h"
+#include "runseries.h"
+
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+// A record folder read into a RunSeries through the export library: its data
+// files in their order, its comment and its events. Reading again takes only
+// the data files that were not there before, so a folder that a run is
+// writing grows file by file.
+class FolderSeries
+{
+public:
+    explicit FolderSeries(QString folder);
+
+    // Reads the data files not read yet. `progress` hears (files done, files
+    // to read) and may end the reading by returning false; then, or when the
+    // folder cannot be listed (`error` says why), false.
+    bool ReadNew(QString *error, const std::function<bool(int done, int total)> &progress = {});
+    // Reads "events.csv" again.
+    void ReadEvents();
+
+    const QString &Folder() const { return m_strFolder; }
+    // From the first reading or event to the last one (a run's stop comes after its last reading).
+    std::pair<qint64, qint64> WholeSpan() const;
+    // Whether two paths name one folder.
+    static bool SameFolder(const QString &a, const QString &b);
+    QString Comment() const { return m_reader.Comment(); }
+    const RunSeries &Series() const { return m_series; }
+    const QList<FolderEvent> &Events() const { return m_events; }
+    const QList<ExportProblem> &Problems() const { return m_reader.Problems(); }
+    int FilesRead() const { return int(m_read.size()); }
+
+private:
+    QString m_strFolder;
+    RecordFolder m_reader; // keeps the last instant, so later files never start before it
+    LocalTimeLine m_timeLine;
+    RunSeries m_series;
+    QSet<QString> m_read;
+    QList<FolderEvent> m_events;
+};

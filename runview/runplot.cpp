@@ -1,0 +1,299 @@
+#include "runplot.h"
+
+#include "axissteps.h"
+#include "localtimeline.h"
+
+#include <QDateTime>
+#include <QPainter>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+
+const QColor RunPlot::kCurveColour(128, 0, 0);
+const QColor RunPlot::kComparedColour(0, 130, 130);
+
+namespace {
+
+const QColor kLimitColour(230, 120, 0);
+const QColor kMarkColour(0, 0, 200);
+const QColor kAlarmColour(220, 0, 0);
+const QColor kRunColour(0, 140, 0);
+const QColor kSelectionColour(0, 120, 215, 45);
+
+// How an event is drawn, if it is one the chart shows.
+struct EventLook
+{
+    QColor colour;
+    Qt::PenStyle style;
+    QString label;
+};
+
+std::optional<EventLook> LookOf(const FolderEvent &event)
+{
+    if (event.event == QLatin1String("mark"))
+        return EventLook {kMarkColour, Qt::SolidLine, event.text.isEmpty() ? QStringLiteral("Отметка") : event.text};
+    if (event.event == QLatin1String("run-start"))
+        return EventLook {kRunColour, Qt::SolidLine, QStringLiteral("Пуск")};
+    if (event.event == QLatin1String("run-stop"))
+        return EventLook {kRunColour, Qt::SolidLine, QStringLiteral("Стоп")};
+    if (event.event.startsWith(QLatin1String("alarm-")) && event.event != QLatin1String("alarm-clear")
+        && event.event != QLatin1String("alarm-ack"))
+        return EventLook {kAlarmColour, Qt::DashLine, event.text};
+    return std::nullopt;
+}
+
+} // namespace
+
+QRect RunPlot::PlotOf(const QRect &area)
+{
+    return area.adjusted(72, 46, -16, -42);
+}
+
+void RunPlot::ShowSpan(double fromMs, double toMs)
+{
+    if (toMs < fromMs)
+        std::swap(fromMs, toMs);
+    m_spanMs = std::max(kSmallestSpanMs, toMs - fromMs);
+    m_fromMs = fromMs;
+}
+
+void RunPlot::Render(QPainter &painter, const QRect &area) const
+{
+    const QRect plot = PlotOf(area);
+    painter.fillRect(area, Qt::white);
+    painter.setPen(Qt::black);
+    FitScale();
+    const auto yOf = [&](double celsius) { return plot.bottom() - (celsius - m_lowest) * plot.height() / (m_highest - m_lowest); };
+
+    // The temperature axis.
+    const qint64 lines = std::min<qint64>(std::llround((m_highest - m_lowest) / m_step), 100);
+    for (qint64 i = 0; i <= lines; ++i) {
+        const double t = m_lowest + double(i) * m_step;
+        const int y = int(std::lround(yOf(t)));
+        painter.setPen(QColor(200, 200, 200));
+        painter.drawLine(plot.left(), y, plot.right(), y);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(area.left(), y - 10, plot.left() - area.left() - 6, 20), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(t, 'g', 6));
+    }
+    painter.drawText(QRect(area.left() + 5, area.top() + 4, 100, 18), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("T, °C"));
+    DrawTimeAxis(painter, plot);
+
+    if (m_selection) {
+        const double x0 = plot.left() + (double(m_selection->first) - m_fromMs) * plot.width() / m_spanMs;
+        const double x1 = plot.left() + (double(m_selection->second) - m_fromMs) * plot.width() / m_spanMs;
+        painter.fillRect(QRectF(QPointF(std::max<double>(x0, plot.left()), plot.top()),
+                                QPointF(std::min<double>(x1, plot.right()), plot.bottom()))
+                             .normalized(),
+                         kSelectionColour);
+    }
+
+    painter.save();
+    painter.setClipRect(plot.adjusted(0, 0, 1, 1));
+    // The limits, dashed.
+    painter.setPen(QPen(kLimitColour, 1, Qt::DashLine));
+    for (const double limit : m_limits) {
+        const double y = std::round(yOf(limit)) + 0.5;
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    }
+    if (m_pCompared)
+        DrawSeries(painter, plot, *m_pCompared, m_nComparedShiftMs, kComparedColour);
+    if (m_pSeries)
+        DrawSeries(painter, plot, *m_pSeries, 0, kCurveColour);
+    DrawTail(painter, plot);
+    painter.restore();
+    DrawEvents(painter, plot);
+
+    painter.setPen(Qt::black);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(plot);
+}
+
+void RunPlot::DrawSeries(QPainter &painter, const QRect &plot, const RunSeries &series, qint64 shiftMs,
+                          const QColor &colour) const
+{
+    if (series.IsEmpty())
+        return;
+    const int width = plot.width();
+    const double msPerColumn = m_spanMs / width;
+    const auto yOf = [&](double celsius) { return plot.bottom() - (celsius - m_lowest) * plot.height() / (m_highest - m_lowest); };
+    const auto xOf = [&](qint64 index) {
+        return std::clamp(plot.left() + (double(series.TimeAt(index) + shiftMs) - m_fromMs) / msPerColumn, -1e6, 1e6);
+    };
+    // Where each column's readings begin: column c holds [bounds[c], bounds[c + 1]).
+    std::vector<qint64> bounds(size_t(width) + 2);
+    for (int c = 0; c <= width + 1; ++c)
+        bounds[size_t(c)] = series.LowerBound(qint64(std::ceil(m_fromMs + c * msPerColumn)) - shiftMs);
+
+    painter.setPen(QPen(colour, 2));
+    std::vector<QPointF> stretch;
+    const auto drawStretch = [&] {
+        if (stretch.size() == 1)
+            painter.drawPoint(stretch.front());
+        else if (stretch.size() > 1)
+            painter.drawPolyline(stretch.data(), int(stretch.size()));
+        stretch.clear();
+    };
+    // The reading before the view and the one after it, so that the curve
+    // runs on to the edges unless a gap lies there.
+    if (bounds[0] > 0)
+        stretch.emplace_back(xOf(bounds[0] - 1), yOf(series.CelsiusAt(bounds[0] - 1)));
+    for (int c = 0; c <= width; ++c) {
+        const qint64 first = bounds[size_t(c)], last = bounds[size_t(c) + 1];
+        if (first == last)
+            continue;
+        if (series.GapEndsIn(first, last))
+            drawStretch();
+        const TemperatureRange range = series.Range(first, last);
+        const double x = plot.left() + c + 0.5;
+        stretch.emplace_back(x, yOf(range.highest));
+        if (range.lowest != range.highest)
+            stretch.emplace_back(x, yOf(range.lowest));
+    }
+    const qint64 after = bounds[size_t(width) + 1];
+    if (after < series.Size()) {
+        if (series.GapEndsIn(after, after + 1))
+            drawStretch();
+        stretch.emplace_back(xOf(after), yOf(series.CelsiusAt(after)));
+    }
+    drawStretch();
+}
+
+void RunPlot::DrawTail(QPainter &painter, const QRect &plot) const
+{
+    if (!m_pTail || m_pTail->empty())
+        return;
+    const auto yOf = [&](double celsius) { return plot.bottom() - (celsius - m_lowest) * plot.height() / (m_highest - m_lowest); };
+    const qint64 gapMs = m_pSeries ? m_pSeries->GapMs() : 3000;
+    std::vector<QPointF> points;
+    qint64 previousMs = 0;
+    if (m_pSeries && !m_pSeries->IsEmpty()) {
+        previousMs = m_pSeries->LastMs();
+        points.emplace_back(XOf(plot, double(previousMs)), yOf(m_pSeries->CelsiusAt(m_pSeries->Size() - 1)));
+    }
+    painter.setPen(QPen(kCurveColour, 2));
+    int column = INT_MIN;
+    for (const auto &[ms, celsius] : *m_pTail) {
+        if (!points.empty() && ms - previousMs > gapMs) {
+            painter.drawPolyline(points.data(), int(points.size()));
+            points.clear();
+        }
+        previousMs = ms;
+        const double x = std::clamp(XOf(plot, double(ms)), -1e6, 1e6);
+        if (int(x) == column && !points.empty()) {
+            points.emplace_back(x, yOf(celsius)); // within a column: a stroke from value to value
+            continue;
+        }
+        column = int(x);
+        points.emplace_back(x, yOf(celsius));
+    }
+    if (points.size() == 1)
+        painter.drawPoint(points.front());
+    else if (points.size() > 1)
+        painter.drawPolyline(points.data(), int(points.size()));
+}
+
+void RunPlot::DrawTimeAxis(QPainter &painter, const QRect &plot) const
+{
+    LocalTimeLine timeLine;
+    const qint64 from = qint64(m_fromMs);
+    const qint64 to = qint64(m_fromMs + m_spanMs);
+    const qint64 tick = TimeStep(to - from);
+    const qint64 offset = qint64(timeLine.OffsetAt(from)) * 1000;
+    const bool days = tick >= 86400000 || to - from >= 2 * 86400000;
+    const QString format = days ? QStringLiteral("dd.MM HH:mm")
+        : tick < 1000          ? QStringLiteral("HH:mm:ss.zzz")
+        : tick < 60000         ? QStringLiteral("HH:mm:ss")
+                               : QStringLiteral("HH:mm");
+    const double first = std::ceil(double(from + offset) / double(tick)) * double(tick);
+    for (qint64 local = qint64(first); local - offset <= to; local += tick) {
+        const qint64 utc = local - qint64(timeLine.OffsetAt(local - offset)) * 1000;
+        const double x = std::round(XOf(plot, double(utc))) + 0.5;
+        if (x < plot.left() || x > plot.right() + 1)
+            continue;
+        painter.setPen(QColor(200, 200, 200));
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(x - 60, plot.bottom() + 4, 120, 18), Qt::AlignHCenter | Qt::AlignTop,
+                         QDateTime::fromMSecsSinceEpoch(utc).toString(format));
+    }
+    painter.drawText(QRect(plot.left(), plot.bottom() + 22, plot.width(), 18), Qt::AlignRight | Qt::AlignTop,
+                     QStringLiteral("время (с %1)").arg(QDateTime::fromMSecsSinceEpoch(from).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))));
+}
+
+void RunPlot::DrawEvents(QPainter &painter, const QRect &plot) const
+{
+    if (!m_pEvents)
+        return;
+    // Labels above the plot in up to two rows, so that near ones do not cover each other.
+    const QFontMetrics metrics = painter.fontMetrics();
+    std::array<double, 2> rowEnd {-1e9, -1e9};
+    for (const FolderEvent &event : *m_pEvents) {
+        const std::optional<EventLook> look = LookOf(event);
+        const double x = std::round(XOf(plot, double(event.utcMs))) + 0.5;
+        if (!look || x < plot.left() || x > plot.right() + 1)
+            continue;
+        painter.setPen(QPen(look->colour, 1, look->style));
+        painter.drawLine(QPointF(x, plot.top() - 6), QPointF(x, plot.bottom()));
+        const QString label = metrics.elidedText(look->label, Qt::ElideRight, 220);
+        const int row = x > rowEnd[0] ? 0 : x > rowEnd[1] ? 1 : -1;
+        if (row < 0)
+            continue; // too crowded: the tick stays, its label is left out
+        const double y = plot.top() - 8 - (1 - row) * (metrics.height() + 1) - metrics.descent();
+        const int width = metrics.horizontalAdvance(label);
+        // At the right edge the label goes to the tick's left.
+        const double left = x + 2 + width > plot.right() + 14 ? x - 2 - width : x + 2;
+        painter.setPen(look->colour);
+        painter.drawText(QPointF(left, y), label);
+        rowEnd[size_t(row)] = left + width + 6;
+    }
+}
+
+void RunPlot::FitScale() const
+{
+    const qint64 from = qint64(std::floor(m_fromMs));
+    const qint64 to = qint64(std::ceil(m_fromMs + m_spanMs));
+    TemperatureRange range = TemperatureRange::Empty();
+    if (m_pSeries)
+        range.Take(m_pSeries->Range(m_pSeries->LowerBound(from), m_pSeries->LowerBound(to + 1)));
+    if (m_pCompared) {
+        range.Take(m_pCompared->Range(m_pCompared->LowerBound(from - m_nComparedShiftMs),
+                                      m_pCompared->LowerBound(to + 1 - m_nComparedShiftMs)));
+    }
+    if (m_pTail) {
+        for (const auto &[ms, celsius] : *m_pTail)
+            if (ms >= from && ms <= to)
+                range.Take(celsius);
+    }
+    double lo = range.IsEmpty() ? 0 : range.lowest;
+    double hi = range.IsEmpty() ? 100 : range.highest;
+    if (hi - lo < 1) {
+        lo -= 0.5;
+        hi += 0.5;
+    }
+    m_step = NiceStep(hi - lo, 8);
+    m_lowest = std::floor(lo / m_step) * m_step;
+    m_highest = std::ceil(hi / m_step) * m_step;
+    if (m_highest <= m_lowest)
+        m_highest = m_lowest + m_step;
+}
+
+std::pair<qint64, qint64> RunPlot::Bounds() const
+{
+    qint64 first = 0, last = 0;
+    bool any = false;
+    const auto take = [&](qint64 from, qint64 to) {
+        first = any ? std::min(first, from) : from;
+        last = any ? std::max(last, to) : to;
+        any = true;
+    };
+    if (m_pSeries && !m_pSeries->IsEmpty())
+        take(m_pSeries->FirstMs(), m_pSeries->LastMs());
+    if (m_pTail && !m_pTail->empty())
+        take(m_pTail->front().first, m_pTail->back().first);
+    if (m_pCompared && !m_pCompared->IsEmpty())
+        take(m_pCompared->FirstMs() + m_nComparedShiftMs, m_pCompared->LastMs() + m_nComparedShiftMs);
+    return {first, last};
+}

@@ -1,0 +1,345 @@
+// The run window on a run the real program records from the simulated
+// instrument: it grows with the run, its statistics agree with the test's own
+// reckoning from the data files, its chart leaves the gap open and puts the
+// mark where its time is, its zoom keeps the point under the pointer, and its
+// report holds the figures; and the series' pyramid against every reading.
+#include "instrumentsimulator.h"
+#include "runseries.h"
+#include "runwindow.h"
+#include "scriptedmessages.h"
+#include "settingsstore.h"
+#include "testsupport.h"
+#include "thermodlg.h"
+
+#include <QElapsedTimer>
+#include <QInputDialog>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <thread>
+
+class TestRunView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pyramidAgreesWithEveryReading_data();
+    void pyramidAgreesWithEveryReading();
+    void runWindowFollowsMeasuresDrawsAndReports();
+};
+
+void TestRunView::pyramidAgreesWithEveryReading_data()
+{
+    QTest::addColumn<int>("readings");
+    QTest::addColumn<int>("intervalMs");
+    QTest::newRow("one") << 1 << 100;
+    QTest::newRow("under a pyramid block") << 7 << 100;
+    QTest::newRow("one block of the second level and one more") << 65 << 100;
+    QTest::newRow("across storage blocks") << 20000 << 1;
+    QTest::newRow("sparse: blocks longer than 49 days") << 9000 << 1000 * 3600; // an hour apart
+}
+
+void TestRunView::pyramidAgreesWithEveryReading()
+{
+    QFETCH(int, readings);
+    QFETCH(int, intervalMs);
+    QRandomGenerator random(readings);
+    RunSeries series;
+    std::vector<qint64> times;
+    std::vector<float> values;
+    qint64 ms = 1'700'000'000'000;
+    series.BeginFile(QStringLiteral("0000"));
+    for (int i = 0; i < readings; ++i) {
+        ms += intervalMs * (i % 997 == 996 ? 50 : 1); // now and then a gap
+        const float celsius = float(random.bounded(20000)) / 10.0f;
+        const int line = i + 2 + (i >= readings / 2 ? 1 : 0); // a line skipped half-way
+        series.Append(ms, celsius, line);
+        times.push_back(ms);
+        values.push_back(celsius);
+    }
+    series.FindGaps();
+    for (int k = 0; k < 300; ++k) {
+        const qint64 a = random.bounded(readings);
+        const qint64 b = a + 1 + random.bounded(readings - a);
+        const TemperatureRange range = series.Range(a, b);
+        QCOMPARE(range.lowest, *std::min_element(values.begin() + a, values.begin() + b));
+        QCOMPARE(range.highest, *std::max_element(values.begin() + a, values.begin() + b));
+        const qint64 probe = times[size_t(a)] - (k % 2);
+        QCOMPARE(series.LowerBound(probe), qint64(std::lower_bound(times.begin(), times.end(), probe) - times.begin()));
+        QCOMPARE(series.TimeAt(a), times[size_t(a)]);
+        QCOMPARE(series.PlaceOf(a).line, int(a) + 2 + (a >= readings / 2 ? 1 : 0));
+    }
+    const qint64 expectedGapMs = std::max<qint64>(3000, 10 * intervalMs);
+    QCOMPARE(series.GapMs(), expectedGapMs);
+    qint64 gaps = 0;
+    for (size_t i = 1; i < times.size(); ++i)
+        gaps += times[i] - times[i - 1] > expectedGapMs ? 1 : 0;
+    QCOMPARE(qint64(series.GapsBefore().size()), gaps);
+}
+
+namespace {
+
+// The test's own figures, from the data files as it reads them.
+struct Reckoned
+{
+    qint64 readings = 0;
+    double lowest = 1e300, highest = -1e300, mean = 0;
+    int gaps = 0;
+    qint64 aboveMs = 0;
+    double rise = 0, fall = 0;
+};
+
+Reckoned Reckon(const QList<DataLine> &lines, double threshold)
+{
+    Reckoned r;
+    std::vector<qint64> intervals;
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        intervals.push_back(lines[i].msSinceEpoch - lines[i - 1].msSinceEpoch);
+    std::sort(intervals.begin(), intervals.end());
+    const qint64 gapMs = std::max<qint64>(3000, 10 * intervals[intervals.size() / 2]);
+    double sum = 0;
+    qsizetype afterGap = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const double t = lines[i].temperature;
+        sum += t;
+        r.lowest = std::min(r.lowest, t);
+        r.highest = std::max(r.highest, t);
+        if (i > 0) {
+            const qint64 step = lines[i].msSinceEpoch - lines[i - 1].msSinceEpoch;
+            if (step > gapMs) {
+                ++r.gaps;
+                afterGap = i;
+            } else if (lines[i - 1].temperature > threshold) {
+                r.aboveMs += step;
+            }
+        }
+        // Against the last reading a minute or more before, with no gap between.
+        for (qsizetype j = i - 1; j >= afterGap; --j) {
+            if (lines[i].msSinceEpoch - lines[j].msSinceEpoch >= 60000) {
+                r.rise = std::max(r.rise, t - lines[j].temperature);
+                r.fall = std::max(r.fall, lines[j].temperature - t);
+                break;
+            }
+        }
+    }
+    r.readings = lines.size();
+    r.mean = sum / double(lines.size());
+    return r;
+}
+
+// Curve-coloured pixels in a column of the plot.
+int CurvePixels(const QImage &image, int x, const QRect &plot)
+{
+    int count = 0;
+    for (int y = plot.top() + 1; y < plot.bottom(); ++y)
+        count += QColor(image.pixel(x, y)) == RunPlot::kCurveColour ? 1 : 0;
+    return count;
+}
+
+QString PdfText(const QString &path)
+{
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    pdftotext.waitForFinished(20000);
+    return QString::fromUtf8(pdftotext.readAllStandardOutput());
+}
+
+} // namespace
+
+void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    InstrumentSimulator simulator;
+    QString error;
+    QVERIFY2(simulator.OpenPseudoTerminal(&error), qPrintable(error));
+    const QString records = dir.filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(records));
+    const QString settingsFile = dir.filePath(QStringLiteral("settings.ini"));
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("BaudRate"), 115200);
+        settings.setValue(QStringLiteral("PortNumber"), 1);
+        settings.setValue(QStringLiteral("SavingPath"), records);
+        settings.setValue(QStringLiteral("TimeBetweenSaving"), 5);
+        settings.setValue(QStringLiteral("PortDevice1"), simulator.DevicePath());
+    }
+    SettingsStore store(settingsFile);
+    ScriptedMessages messages;
+    CThermoDlg dialog(messages, store, dir.filePath(QStringLiteral("journal")));
+    dialog.show();
+    dialog.accept();
+    QVERIFY(dialog.IsRunning());
+
+    // A triangle between 700 and 1000 °C, 20 frames a second; silent for
+    // 4 s after 6 s: a gap.
+    std::atomic_bool stop {false};
+    std::atomic_bool silent {false};
+    std::thread sender([&] {
+        for (int i = 0; !stop; ++i) {
+            const int phase = i % 800;
+            const double celsius = 700 + 0.75 * (phase < 400 ? phase : 800 - phase);
+            if (!silent)
+                simulator.Write(InstrumentSimulator::EncodeFrame(celsius));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    const auto stopSending = qScopeGuard([&] {
+        stop = true;
+        sender.join();
+    });
+
+    QElapsedTimer running;
+    running.start();
+    QTest::qWait(6000);
+    silent = true;
+    QTest::qWait(4000);
+    silent = false;
+    QTest::qWait(2000);
+    messages.prompt = [](QDialog &prompt) {
+        static_cast<QInputDialog &>(prompt).setTextValue(QStringLiteral("Загрузка"));
+        return int(QDialog::Accepted);
+    };
+    dialog.OnMark();
+    messages.prompt = nullptr;
+
+    // The window on the run going on: it grows as the run saves.
+    dialog.OnViewRun();
+    QVERIFY(dialog.m_pRunWindow);
+    RunWindow &window = *dialog.m_pRunWindow;
+    QCOMPARE(window.Folder(), dialog.m_recorder.Folder());
+    const qint64 atOpen = window.Run()->Series().Size();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Run()->Series().Size() > atOpen, 8000);
+    // More than a minute after the gap, for the changes over a minute.
+    QTest::qWait(int(std::max<qint64>(0, 74000 - running.elapsed())));
+    dialog.OnStop();
+    stop = true;
+
+    // Every reading of the data files, each once, as the window grew with them.
+    const QString folder = dialog.m_recorder.Folder();
+    const QList<DataLine> lines = ReadDataFiles(folder);
+    const RunSeries &series = window.Run()->Series();
+    QCOMPARE(series.Size(), qint64(lines.size()));
+    for (qsizetype i = 0; i < lines.size(); i += 97) {
+        QCOMPARE(series.TimeAt(i), lines[i].msSinceEpoch);
+        QCOMPARE(series.CelsiusAt(i), float(lines[i].temperature));
+    }
+    // The place of a reading: its file's line holds its temperature.
+    const qint64 probe = lines.size() * 2 / 3;
+    const ReadingPlace place = series.PlaceOf(probe);
+    QFile file(QDir(folder).filePath(place.file));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> fileLines = file.readAll().split('\n');
+    QCOMPARE(fileLines.value(place.line - 1).trimmed().split(' ').value(1).toDouble(), lines[probe].temperature);
+
+    // The statistics against the test's own reckoning.
+    window.SetThreshold(900);
+    const Reckoned expected = Reckon(lines, 900);
+    const RunStatistics &stats = window.Statistics();
+    QCOMPARE(stats.readings, expected.readings);
+    QCOMPARE(stats.gaps, expected.gaps);
+    QCOMPARE(stats.gaps, 1);
+    QCOMPARE(stats.lowest, double(float(expected.lowest)));
+    QCOMPARE(stats.highest, double(float(expected.highest)));
+    QVERIFY(std::abs(stats.mean - expected.mean) < 0.01);
+    QCOMPARE(stats.aboveMs, expected.aboveMs);
+    QVERIFY(stats.largestRise && stats.largestFall);
+    QVERIFY2(std::abs(*stats.largestRise - expected.rise) < 0.01, qPrintable(QString::number(*stats.largestRise)));
+    QVERIFY(std::abs(*stats.largestFall - expected.fall) < 0.01);
+
+    // The chart: the gap open, the mark where its time is.
+    window.resize(1200, 700);
+    window.Chart().ShowAll();
+    const QImage image = window.Chart().grab().toImage();
+    if (qEnvironmentVariableIsSet("CALORIVISTA_RUNVIEW_PICTURE"))
+        window.grab().save(qEnvironmentVariable("CALORIVISTA_RUNVIEW_PICTURE"));
+    const QRect plot = window.Chart().PlotRect();
+    const qint64 gapEnd = series.GapsBefore().front();
+    const int gapLeft = int(std::ceil(window.Chart().XOfTime(double(series.TimeAt(gapEnd - 1)))));
+    const int gapRight = int(std::floor(window.Chart().XOfTime(double(series.TimeAt(gapEnd)))));
+    QVERIFY(gapRight - gapLeft > 20);
+    for (int x = gapLeft + 2; x <= gapRight - 2; ++x)
+        QVERIFY2(CurvePixels(image, x, plot) == 0, qPrintable(QStringLiteral("curve in the gap at x %1").arg(x)));
+    QVERIFY(CurvePixels(image, gapLeft - 3, plot) > 0 && CurvePixels(image, gapRight + 3, plot) > 0);
+    const FolderEvent mark = *std::find_if(window.Run()->Events().begin(), window.Run()->Events().end(),
+                                           [](const FolderEvent &event) { return event.event == QLatin1String("mark"); });
+    QCOMPARE(mark.text, QStringLiteral("Загрузка"));
+    const int markX = int(std::lround(window.Chart().XOfTime(double(mark.utcMs))));
+    int blue = 0;
+    for (int y = plot.top() + 1; y < plot.bottom(); ++y)
+        blue += QColor(image.pixel(markX, y)) == QColor(0, 0, 200) ? 1 : 0;
+    QVERIFY2(blue > plot.height() / 2, qPrintable(QString::number(blue)));
+
+    // The wheel zooms around the pointer: the time under it stays.
+    const QPointF pointer(plot.left() + plot.width() * 0.7, plot.center().y());
+    const double before = window.Chart().TimeAtX(pointer.x());
+    const double spanBefore = window.Chart().Plot().SpanMs();
+    for (int notch = 0; notch < 6; ++notch) {
+        QWheelEvent wheel(pointer, window.Chart().mapToGlobal(pointer), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&window.Chart(), &wheel);
+    }
+    QVERIFY(std::abs(window.Chart().TimeAtX(pointer.x()) - before) < 1);
+    QVERIFY(std::abs(window.Chart().Plot().SpanMs() - spanBefore / std::pow(1.25, 6)) < 1);
+
+    // The cursor's reading names its file and line.
+    QMouseEvent move(QEvent::MouseMove, pointer, window.Chart().mapToGlobal(pointer), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&window.Chart(), &move);
+    const qint64 nearest = series.Nearest(qint64(window.Chart().TimeAtX(pointer.toPoint().x())));
+    QVERIFY2(window.Readout().contains(QStringLiteral("файл %1, строка %2").arg(series.PlaceOf(nearest).file).arg(series.PlaceOf(nearest).line)),
+             qPrintable(window.Readout()));
+
+    // A selection: its statistics and its CSV hold the readings inside it.
+    const qint64 from = lines[lines.size() / 4].msSinceEpoch, to = lines[lines.size() / 2].msSinceEpoch;
+    window.Chart().SetSelection(std::pair(from, to));
+    QTRY_COMPARE(window.Statistics().startMs, from);
+    const qint64 inside = std::count_if(lines.begin(), lines.end(), [&](const DataLine &l) { return l.msSinceEpoch >= from && l.msSinceEpoch <= to; });
+    QCOMPARE(window.Statistics().readings, inside);
+    const QString csv = dir.filePath(QStringLiteral("span.csv"));
+    QVERIFY(window.ExportCsv(csv));
+    QFile csvFile(csv);
+    QVERIFY(csvFile.open(QIODevice::ReadOnly));
+    QCOMPARE(csvFile.readAll().count('\n'), inside + 1);
+
+    // The report of the whole run, and the exporter's.
+    window.Chart().SetSelection(std::nullopt);
+    QTRY_COMPARE(window.Statistics().readings, expected.readings);
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    QVERIFY(window.WriteReport(pdf));
+    const QString report = PdfText(pdf);
+    for (const QString &wanted : {QStringLiteral("Показаний"), QString::number(expected.readings), QStringLiteral("Отметка: Загрузка"),
+                                  QString::number(expected.highest, 'f', 1) + QStringLiteral(" °C"), QStringLiteral("Пропусков"),
+                                  QStringLiteral("Пуск"), QStringLiteral("Стоп"), QStringLiteral("Выше 900.0 °C")})
+        QVERIFY2(report.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + report));
+    QProcess exporter;
+    exporter.start(QStringLiteral(CALORIVISTA_EXPORT), {folder, QStringLiteral("--pdf"), dir.filePath(QStringLiteral("cli.pdf"))});
+    QVERIFY(exporter.waitForFinished(30000));
+    QCOMPARE(exporter.exitCode(), 0);
+    const QString cliReport = PdfText(dir.filePath(QStringLiteral("cli.pdf")));
+    QVERIFY(cliReport.contains(QString::number(expected.readings)) && cliReport.contains(QStringLiteral("Загрузка")));
+
+    // Compared with a copy 10 °C warmer, aligned on the starts: the difference at the cursor.
+    const QString warmer = dir.filePath(QStringLiteral("warmer"));
+    QVERIFY(QDir().mkpath(warmer));
+    for (const QString &name : QDir(folder).entryList({QStringLiteral("????")}, QDir::Files)) {
+        QFile in(QDir(folder).filePath(name));
+        QFile out(QDir(warmer).filePath(name));
+        QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        const QList<QByteArray> text = in.readAll().split('\n');
+        out.write(text.first() + '\n');
+        for (qsizetype i = 1; i < text.size(); ++i) {
+            const QList<QByteArray> fields = text[i].trimmed().split(' ');
+            if (fields.size() == 2)
+                out.write(fields[0] + ' ' + QByteArray::number(fields[1].toDouble() + 10, 'f', 1) + "\r\n");
+        }
+    }
+    QVERIFY(window.CompareWith(warmer, RunWindow::Align::Starts));
+    QApplication::sendEvent(&window.Chart(), &move);
+    QVERIFY2(window.Readout().contains(QStringLiteral("разница -10.0 °C")), qPrintable(window.Readout()));
+}
+
+QTEST_MAIN(TestRunView)
+#include "tst_runview.moc"
