@@ -69,6 +69,8 @@ void RunPlot::Render(QPainter &painter, const QRect &area) const
 
     // The temperature axis.
     const qint64 lines = std::min<qint64>(std::llround((m_highest - m_lowest) / m_step), 100);
+    // As many decimals as the step has, the same on every label.
+    const int decimals = std::clamp(int(-std::floor(std::log10(m_step) + 1e-9)), 0, 6);
     for (qint64 i = 0; i <= lines; ++i) {
         const double t = m_lowest + double(i) * m_step;
         const int y = int(std::lround(yOf(t)));
@@ -76,7 +78,7 @@ void RunPlot::Render(QPainter &painter, const QRect &area) const
         painter.drawLine(plot.left(), y, plot.right(), y);
         painter.setPen(Qt::black);
         painter.drawText(QRect(area.left(), y - 10, plot.left() - area.left() - 6, 20), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(t, 'g', 6));
+                         QString::number(t, 'f', decimals));
     }
     painter.drawText(QRect(area.left() + 5, area.top() + 4, 100, 18), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("T, °C"));
     DrawTimeAxis(painter, plot);
@@ -273,6 +275,10 @@ void RunPlot::FitScale() const
         lo -= 0.5;
         hi += 0.5;
     }
+    // A little room, so that a curve at its highest does not run along the frame.
+    const double room = (hi - lo) / 50;
+    lo -= room;
+    hi += room;
     m_step = NiceStep(hi - lo, 8);
     m_lowest = std::floor(lo / m_step) * m_step;
     m_highest = std::ceil(hi / m_step) * m_step;

@@ -73,6 +73,12 @@ QStringList RunComments(const FolderSeries &run)
 
 QList<std::pair<QString, QString>> StatisticsRows(const RunStatistics &s)
 {
+    // Times on the start's day by the clock alone.
+    const QDate startDay = QDateTime::fromMSecsSinceEpoch(s.startMs).date();
+    const auto at = [&](qint64 utcMs) {
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(utcMs);
+        return time.date() == startDay ? time.toString(QStringLiteral("HH:mm:ss")) : Clock(utcMs);
+    };
     QList<std::pair<QString, QString>> rows;
     if (s.readings == 0) {
         rows.append({QStringLiteral("Показаний"), QStringLiteral("0")});
@@ -85,15 +91,15 @@ QList<std::pair<QString, QString>> StatisticsRows(const RunStatistics &s)
     rows.append({QStringLiteral("Пропусков"),
                  s.gaps == 0 ? QStringLiteral("0")
                              : QStringLiteral("%1, самый длинный %2").arg(s.gaps).arg(Duration(s.longestGapMs))});
-    rows.append({QStringLiteral("Минимум"), Celsius(s.lowest) + QStringLiteral(" в ") + Clock(s.lowestMs)});
-    rows.append({QStringLiteral("Максимум"), Celsius(s.highest) + QStringLiteral(" в ") + Clock(s.highestMs)});
+    rows.append({QStringLiteral("Минимум"), Celsius(s.lowest) + QStringLiteral(" в ") + at(s.lowestMs)});
+    rows.append({QStringLiteral("Максимум"), Celsius(s.highest) + QStringLiteral(" в ") + at(s.highestMs)});
     rows.append({QStringLiteral("Среднее"), QString::number(s.mean, 'f', 2) + QStringLiteral(" °C")});
     if (s.threshold)
         rows.append({QStringLiteral("Выше %1").arg(Celsius(*s.threshold)), Duration(s.aboveMs)});
     rows.append({QStringLiteral("Наибольший рост за минуту"),
-                 s.largestRise ? Celsius(*s.largestRise) + QStringLiteral(" к ") + Clock(s.riseEndMs) : QStringLiteral("—")});
+                 s.largestRise ? Celsius(*s.largestRise) + QStringLiteral(" к ") + at(s.riseEndMs) : QStringLiteral("—")});
     rows.append({QStringLiteral("Наибольшее падение за минуту"),
-                 s.largestFall ? Celsius(*s.largestFall) + QStringLiteral(" к ") + Clock(s.fallEndMs) : QStringLiteral("—")});
+                 s.largestFall ? Celsius(*s.largestFall) + QStringLiteral(" к ") + at(s.fallEndMs) : QStringLiteral("—")});
     static const std::pair<const char *, const char *> kKinds[] = {
         {"alarm-high", "Сигналы «выше»"},     {"alarm-low", "Сигналы «ниже»"},
         {"alarm-rate", "Сигналы «быстрее»"}, {"alarm-silence", "Сигналы «нет данных»"}};

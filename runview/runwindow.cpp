@@ -78,12 +78,14 @@ RunWindow::RunWindow(MessageSeam &messages, QWidget *parent)
     tools->addAction(QStringLiteral("Отчёт PDF..."), this, &RunWindow::OnReport);
 
     auto *side = new QWidget;
+    side->setMinimumWidth(380); // the figures with their times on one line each
     auto *sideLayout = new QVBoxLayout(side);
     auto *thresholdRow = new QFormLayout;
     m_pThreshold->setPlaceholderText(QStringLiteral("не задан"));
     thresholdRow->addRow(QStringLiteral("Порог, °C:"), m_pThreshold);
     sideLayout->addLayout(thresholdRow);
     m_pStatistics->setTextFormat(Qt::RichText);
+    m_pStatistics->setWordWrap(true);
     m_pStatistics->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pStatistics->setTextInteractionFlags(Qt::TextSelectableByMouse);
     sideLayout->addWidget(m_pStatistics, 1);
@@ -285,6 +287,7 @@ void RunWindow::RefreshStatistics()
     for (const auto &[label, value] : StatisticsRows(m_statistics))
         html += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>").arg(label.toHtmlEscaped(), value.toHtmlEscaped());
     html += QStringLiteral("</table>");
+    html += QStringLiteral("<p>Папка: %1</p>").arg(QDir::toNativeSeparators(m_pRun->Folder()).toHtmlEscaped());
     const QStringList comments = RunComments(*m_pRun);
     if (!comments.isEmpty())
         html += QStringLiteral("<p>Комментарий: %1</p>").arg(comments.join(QStringLiteral("; ")).toHtmlEscaped());
