@@ -3,7 +3,10 @@
 // reckoning from the data files, its chart leaves the gap open and puts the
 // mark where its time is, its zoom keeps the point under the pointer, and its
 // report holds the figures; and the series' pyramid against every reading.
+#include "csvwriter.h"
+#include "folderdlg.h"
 #include "instrumentsimulator.h"
+#include "nativefs.h"
 #include "runseries.h"
 #include "runwindow.h"
 #include "scriptedmessages.h"
@@ -11,6 +14,8 @@
 #include "testsupport.h"
 #include "thermodlg.h"
 
+#include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QProcess>
@@ -303,6 +308,15 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     QFile csvFile(csv);
     QVERIFY(csvFile.open(QIODevice::ReadOnly));
     QCOMPARE(csvFile.readAll().count('\n'), inside + 1);
+    const QString png = dir.filePath(QStringLiteral("span.png"));
+    QVERIFY(window.ExportPng(png));
+    const QImage picture(png);
+    QCOMPARE(picture.size(), QSize(1600, 900));
+    int curve = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            curve += QColor(picture.pixel(x, y)) == RunPlot::kCurveColour ? 1 : 0;
+    QVERIFY(curve > 1000);
 
     // The report of the whole run, and the exporter's.
     window.Chart().SetSelection(std::nullopt);
@@ -339,6 +353,38 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     QVERIFY(window.CompareWith(warmer, RunWindow::Align::Starts));
     QApplication::sendEvent(&window.Chart(), &move);
     QVERIFY2(window.Readout().contains(QStringLiteral("разница -10.0 °C")), qPrintable(window.Readout()));
+
+    // The same through the toolbar: the folder chooser, then laid over on the marks.
+    // The copy has a second mark, half-way: the runs are laid over on it and on the first one's.
+    QVERIFY(QFile::copy(QDir(folder).filePath(QStringLiteral("events.csv")), QDir(warmer).filePath(QStringLiteral("events.csv"))));
+    const qint64 halfWay = lines[lines.size() / 2].msSinceEpoch;
+    QFile warmerEvents(QDir(warmer).filePath(QStringLiteral("events.csv")));
+    QVERIFY(warmerEvents.open(QIODevice::Append));
+    char iso[32];
+    warmerEvents.write(QByteArray(iso, WriteIsoTime(iso, halfWay, QDateTime::fromMSecsSinceEpoch(halfWay).offsetFromUtc()) - iso)
+                       + ",mark,,Выдержка\r\n");
+    warmerEvents.close();
+    window.CompareWith(folder, RunWindow::Align::Starts); // something else first
+    const QString workingFolder = CurrentFolder();
+    QStringList asked;
+    messages.prompt = [&](QDialog &prompt) {
+        asked << prompt.windowTitle();
+        if (qobject_cast<CFolderDlg *>(&prompt)) {
+            SetCurrentFolder(warmer);
+            return int(QDialog::Accepted);
+        }
+        const QList<QComboBox *> choices = prompt.findChildren<QComboBox *>();
+        choices.value(0)->setCurrentIndex(1); // "по отметкам"
+        choices.value(2)->setCurrentText(QStringLiteral("Выдержка"));
+        return choices.value(0)->isEnabled() && choices.value(1)->currentText() == QStringLiteral("Загрузка")
+                ? int(QDialog::Accepted)
+                : int(QDialog::Rejected);
+    };
+    window.OnCompare();
+    messages.prompt = nullptr;
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(CurrentFolder(), workingFolder); // the chooser's folder put back
+    QCOMPARE(window.Chart().Plot().ComparedShiftMs(), mark.utcMs - halfWay);
 }
 
 QTEST_MAIN(TestRunView)
