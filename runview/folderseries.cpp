@@ -31,7 +31,7 @@ bool FolderSeries::ReadNew(QString *error, const std::function<bool(int, int)> &
         // A file that cannot be opened now is tried again the next time.
         QFile file;
         if (OpenNamedFile(file, m_strFolder + QLatin1Char('/') + fresh[i], QIODevice::ReadOnly)) {
-            m_read.insert(fresh[i]);
+            m_read.insert(fresh[i], {file.size(), file.fileTime(QFileDevice::FileModificationTime)});
             m_series.BeginFile(fresh[i]);
             m_reader.ReadBytes(fresh[i], file.readAll(), m_timeLine, take);
         }
@@ -42,6 +42,17 @@ bool FolderSeries::ReadNew(QString *error, const std::function<bool(int, int)> &
     }
     m_series.FindGaps();
     return true;
+}
+
+bool FolderSeries::FilesChanged() const
+{
+    for (auto read = m_read.cbegin(); read != m_read.cend(); ++read) {
+        QFile file;
+        if (!OpenNamedFile(file, m_strFolder + QLatin1Char('/') + read.key(), QIODevice::ReadOnly)
+            || file.size() != read->size || file.fileTime(QFileDevice::FileModificationTime) != read->modified)
+            return true;
+    }
+    return false;
 }
 
 bool FolderSeries::SameFolder(const QString &a, const QString &b)

@@ -5,7 +5,8 @@
 #include "recordfolder.h"
 #include "runseries.h"
 
-#include <QSet>
+#include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -23,6 +24,10 @@ public:
     // to read) and may end the reading by returning false; then, or when the
     // folder cannot be listed (`error` says why), false.
     bool ReadNew(QString *error, const std::function<bool(int done, int total)> &progress = {});
+    // Whether a data file read before is gone or was written again since (a
+    // new run that starts over from "0000"): then only reading the folder
+    // afresh shows what it holds.
+    bool FilesChanged() const;
     // Reads "events.csv" again.
     void ReadEvents();
 
@@ -42,6 +47,11 @@ private:
     RecordFolder m_reader; // keeps the last instant, so later files never start before it
     LocalTimeLine m_timeLine;
     RunSeries m_series;
-    QSet<QString> m_read;
+    struct Stamp
+    {
+        qint64 size = 0;
+        QDateTime modified;
+    };
+    QHash<QString, Stamp> m_read; // the data files read, as they were then
     QList<FolderEvent> m_events;
 };

@@ -216,8 +216,17 @@ void RunWindow::FilesWritten()
 {
     if (!m_pRun)
         return;
-    QString error;
-    m_pRun->ReadNew(&error);
+    if (m_pRun->FilesChanged()) {
+        // Files written again: the folder is read afresh, the view kept.
+        std::unique_ptr<FolderSeries> again = ReadFolder(m_pRun->Folder());
+        if (!again)
+            return;
+        m_pRun = std::move(again);
+        m_pChart->Plot().SetRun(&m_pRun->Series(), &m_pRun->Events());
+    } else {
+        QString error;
+        m_pRun->ReadNew(&error);
+    }
     const RunSeries &series = m_pRun->Series();
     if (series.IsEmpty())
         return;

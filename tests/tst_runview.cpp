@@ -385,6 +385,22 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     QCOMPARE(asked.size(), 2);
     QCOMPARE(CurrentFolder(), workingFolder); // the chooser's folder put back
     QCOMPARE(window.Chart().Plot().ComparedShiftMs(), mark.utcMs - halfWay);
+
+    // A folder whose files are written again (a new run over an old one):
+    // read afresh, not kept as it was.
+    QVERIFY(window.OpenFolder(warmer));
+    const qint64 whole = window.Run()->Series().Size();
+    QFile first(QDir(warmer).filePath(QStringLiteral("0000")));
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QList<QByteArray> firstLines = first.readAll().split('\n');
+    first.close();
+    const qsizetype dropped = firstLines.size() / 2;
+    firstLines.remove(firstLines.size() - 1 - dropped, dropped);
+    QVERIFY(first.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    first.write(firstLines.join('\n'));
+    first.close();
+    window.FilesWritten();
+    QCOMPARE(window.Run()->Series().Size(), whole - dropped);
 }
 
 QTEST_MAIN(TestRunView)
