@@ -5,6 +5,7 @@
 #include "qttranslations.h"
 #include "quitsignals.h"
 #include "settingsstore.h"
+#include "stationchoice.h"
 #include "thermodlg.h"
 
 #include <QStandardPaths>
@@ -28,8 +29,16 @@ CThermoApp::CThermoApp(int &argc, char **argv)
 int CThermoApp::InitInstance()
 {
     MessageSeam messages;
-    const SettingsStore settingsStore;
-    CThermoDlg dialog(messages, settingsStore, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    const StationChoice station = ChooseStation(arguments(), messages);
+    if (!station.run)
+        return station.exitCode;
+    // A second instrument keeps its settings beside the first one's and its
+    // journals and outbox in a folder of its own.
+    const SettingsStore settingsStore = station.name.isEmpty() ? SettingsStore() : SettingsStore::ForStation(station.name);
+    QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (!station.name.isEmpty())
+        dataFolder += QLatin1Char('/') + station.name;
+    CThermoDlg dialog(messages, settingsStore, dataFolder);
 
     // Log-out, shutdown or a quit signal during a run: stop and save it first.
     QuitSignals quitSignals;

@@ -87,7 +87,7 @@ void BM_AlarmFrameToRedLine(benchmark::State &state)
         MessageSeam messages;
         const SettingsStore store(settingsFile);
         CThermoDlg dialog(messages, store, folder.filePath(QStringLiteral("journal")));
-        dialog.m_bell.SetPlayer([] {});
+        dialog.m_station.Bell().SetPlayer([] {});
         dialog.show();
         dialog.accept();
         RunLine *line = dialog.findChild<RunLine *>();
@@ -109,8 +109,8 @@ void BM_AlarmFrameToRedLine(benchmark::State &state)
             longest = std::max(longest, ms);
             total += ms;
             simulator.Write(InstrumentSimulator::EncodeFrame(900));
-            WaitFor([&dialog] { return !dialog.m_alarms.Monitor().IsRaised(AlarmKind::High); }, 5000);
-            dialog.m_alarms.Acknowledge();
+            WaitFor([&dialog] { return !dialog.m_station.Alarms().Monitor().IsRaised(AlarmKind::High); }, 5000);
+            dialog.m_station.Acknowledge();
         }
         dialog.OnStop();
         state.SetIterationTime(static_cast<double>(total) / kAlarms / 1000.0);

@@ -2,6 +2,7 @@
 
 #include "csvwriter.h"
 #include "localtimeline.h"
+#include "publishpayloads.h"
 #include "runevent.h"
 
 #include <QByteArray>
@@ -13,11 +14,7 @@
 #include <span>
 
 // A published reading as the collector takes it.
-struct CollectedReading
-{
-    qint64 utcMs = 0;
-    double temperature = 0;
-};
+using CollectedReading = publishpayloads::Reading;
 
 // One run of one station in the collector's folder: "<run id>.csv" with the
 // exporter's columns (the file column left empty), "<run id>.events.csv" as

@@ -27,13 +27,13 @@ void StationBoard::TakeLast(const QString &station, const QByteArray &payload)
         board.run = last.value(QLatin1String("run")).toInteger();
 }
 
-void StationBoard::TakeReadings(const QString &station, std::span<const CollectedReading> readings)
+void StationBoard::TakeReadings(const QString &station, std::span<const publishpayloads::Reading> readings)
 {
     if (readings.empty())
         return;
     Station &board = m_stations[station];
     ++m_nChange;
-    for (const CollectedReading &reading : readings) {
+    for (const publishpayloads::Reading &reading : readings) {
         const qint64 second = reading.utcMs / 1000;
         Second &slot = board.seconds[size_t(second % kSeconds)];
         if (slot.second > second)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runarchive.h"
+#include "publishpayloads.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,7 +22,7 @@ public:
 
     void TakeStatus(const QString &station, const QByteArray &payload);
     void TakeLast(const QString &station, const QByteArray &payload);
-    void TakeReadings(const QString &station, std::span<const CollectedReading> readings);
+    void TakeReadings(const QString &station, std::span<const publishpayloads::Reading> readings);
 
     // Every station as the page shows it, with the sparkline's seconds that
     // changed after `sentChange` (all of them for -1); `sentChange` becomes

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "publishpayloads.h"
 #include "tempsample.h"
 
 #include <QByteArray>
@@ -23,11 +24,7 @@ struct OutboxPosition
 };
 
 // One reading as it is published: its instant and its temperature.
-struct OutboxReading
-{
-    qint64 utcMs = 0;
-    double temperature = 0;
-};
+using OutboxReading = publishpayloads::Reading;
 
 // What the outbox holds: a piece of a run's readings as one tick of the feed
 // brought them, or an event already in its published form.

@@ -28,10 +28,11 @@ const char *LineWord(const LineState &line)
 
 } // namespace
 
-Publisher::Publisher(RunFeed &feed, QString outboxFolder, QObject *parent)
+Publisher::Publisher(RunFeed &feed, QString outboxFolder, QString instrument, QObject *parent)
     : QObject(parent)
     , m_feed(feed)
     , m_strOutboxFolder(std::move(outboxFolder))
+    , m_strInstrument(std::move(instrument))
 {
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &Publisher::EverySecond);
@@ -68,7 +69,7 @@ void Publisher::Configure(const PublishSettings &settings)
     m_inFlight.clear();
     m_held.reset();
     m_settings = settings;
-    m_strStation = StationName(settings);
+    m_strStation = StationName(settings, m_strInstrument);
     m_strProblem.clear();
     if (!settings.IsOn()) {
         m_outbox.Close(); // what waits in it stays on disk for when publishing is on again

@@ -29,7 +29,9 @@ public:
     static constexpr int kWindow = 16;
     static constexpr int kBatchSpanMs = 1000;
 
-    Publisher(RunFeed &feed, QString outboxFolder, QObject *parent = nullptr);
+    // `instrument` names a second instrument on this computer, whose station
+    // name is then "<host>-<instrument>" unless one is set.
+    Publisher(RunFeed &feed, QString outboxFolder, QString instrument = QString(), QObject *parent = nullptr);
     // A clean end: the station says "offline" and the link closes.
     ~Publisher() override;
 
@@ -77,6 +79,7 @@ private:
 
     RunFeed &m_feed;
     const QString m_strOutboxFolder;
+    const QString m_strInstrument;
     PublishSettings m_settings;
     QString m_strStation;
     Outbox m_outbox;

@@ -20,7 +20,10 @@ struct PublishSettings
     bool operator==(const PublishSettings &) const = default;
 };
 
-// The station's name in topics: the setting, else the host name, with the
+// The station's name in topics when none is set: the host name, and for a
+// second instrument on the computer (`instrument` names it) "<host>-<instrument>".
+QString DefaultStationName(const QString &instrument = QString());
+// The station's name in topics: the setting, else the default, with the
 // characters that MQTT gives a meaning in topics ('/', '+', '#') and spaces
 // replaced by '_'.
-QString StationName(const PublishSettings &settings);
+QString StationName(const PublishSettings &settings, const QString &instrument = QString());

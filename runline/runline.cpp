@@ -1,13 +1,20 @@
 #include "runline.h"
 
+#include "dialogtemplate.h"
+#include "messageseam.h"
+
+#include <QDateTime>
+#include <QDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QEvent>
 #include <QShortcut>
 
-RunLine::RunLine(QWidget *parent)
+RunLine::RunLine(MessageSeam &messages, QWidget *parent)
     : QWidget(parent)
+    , m_messages(messages)
     , m_pText(new QLabel(this))
     , m_pAcknowledge(new QPushButton(QStringLiteral("Квитировать"), this))
     , m_pMark(new QPushButton(QStringLiteral("Отметка"), this))
@@ -25,13 +32,37 @@ RunLine::RunLine(QWidget *parent)
     m_pMark->setEnabled(false);
     m_pMark->setToolTip(QStringLiteral("Отметить этот момент сеанса (F2)"));
     connect(m_pAcknowledge, &QPushButton::clicked, this, &RunLine::AcknowledgeClicked);
-    connect(m_pMark, &QPushButton::clicked, this, &RunLine::MarkClicked);
+    connect(m_pMark, &QPushButton::clicked, this, &RunLine::AskForMark);
     // F2 anywhere in the window the line belongs to.
     auto *markKey = new QShortcut(QKeySequence(Qt::Key_F2), parent ? parent : this);
     connect(markKey, &QShortcut::activated, m_pMark, [this] {
         if (m_pMark->isEnabled())
-            emit MarkClicked();
+            AskForMark();
     });
+}
+
+RunLine *RunLine::AddUnder(QDialog &dialog, MessageSeam &messages)
+{
+    auto *line = new RunLine(messages, &dialog);
+    const int lineHeight = line->sizeHint().height();
+    const int margin = DialogUnitsToPixels(&dialog, QRect(0, 0, 7, 7)).width();
+    line->setGeometry(margin, dialog.height(), dialog.width() - 2 * margin, lineHeight);
+    dialog.setFixedSize(dialog.width(), dialog.height() + lineHeight + margin / 2);
+    return line;
+}
+
+void RunLine::AskForMark()
+{
+    if (!m_pMark->isEnabled())
+        return;
+    // The moment is the press; the text may take the operator a while.
+    const qint64 at = QDateTime::currentMSecsSinceEpoch();
+    QInputDialog prompt(window());
+    prompt.setWindowTitle(QStringLiteral("Отметка"));
+    prompt.setLabelText(QStringLiteral("Текст отметки (можно оставить пустым):"));
+    prompt.setTextValue(QString());
+    const QString text = m_messages.Exec(prompt) == QDialog::Accepted ? prompt.textValue().trimmed() : QString();
+    emit Marked(at, text);
 }
 
 void RunLine::ShowAlarm(const QString &text, bool unacknowledged)

@@ -2,18 +2,25 @@
 
 #include <QWidget>
 
+class MessageSeam;
+class QDialog;
 class QLabel;
 class QPushButton;
 
 // One line under the main dialog's controls: a raised alarm in red, with
 // "Квитировать" to acknowledge it, or else the run's state; and "Отметка"
-// (also F2) to mark a moment of the run.
+// (also F2) to mark a moment of the run, with a text the operator is asked
+// for (through the message seam).
 class RunLine : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit RunLine(QWidget *parent = nullptr);
+    RunLine(MessageSeam &messages, QWidget *parent = nullptr);
+
+    // Puts the line under the dialog's controls, which keep their places:
+    // the dialog grows by the line's height.
+    static RunLine *AddUnder(QDialog &dialog, MessageSeam &messages);
 
     // An alarm's text in red, with the acknowledgement offered while
     // `unacknowledged`; an empty text shows the state instead.
@@ -31,7 +38,8 @@ public:
 
 signals:
     void AcknowledgeClicked();
-    void MarkClicked();
+    // A mark made at `utcMs` (the press), with the text given (may be empty).
+    void Marked(qint64 utcMs, const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -39,7 +47,9 @@ protected:
 private:
     // The text as far as the line holds it ("…" where it ends), whole in the tooltip.
     void Fit();
+    void AskForMark();
 
+    MessageSeam &m_messages;
     QLabel *m_pText;
     QPushButton *m_pAcknowledge;
     QPushButton *m_pMark;

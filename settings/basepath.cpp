@@ -1,4 +1,4 @@
-#include "thermosettings.h"
+#include "basepath.h"
 
 #include <stdexcept>
 

@@ -46,6 +46,11 @@ PublishBox::PublishBox(QWidget *parent)
         edit->setMinimumWidth(wide);
 }
 
+void PublishBox::SetDefaultStationName(const QString &name)
+{
+    m_pStation->setPlaceholderText(name);
+}
+
 void PublishBox::Show(const PublishSettings &settings)
 {
     m_pHost->setText(settings.host);

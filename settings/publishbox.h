@@ -22,6 +22,8 @@ public:
     explicit PublishBox(QWidget *parent = nullptr);
 
     void Show(const PublishSettings &settings);
+    // What an empty station name stands for, as a hint in its box.
+    void SetDefaultStationName(const QString &name);
     // The settings as the boxes hold them; none when one cannot be used,
     // whose notice is then in `notice` and whose box has the focus.
     std::optional<PublishSettings> Take(Message *notice) const;

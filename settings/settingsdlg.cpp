@@ -139,6 +139,11 @@ void CSettingsDlg::OnShowWindow()
     DoDataExchange(false);
 }
 
+void CSettingsDlg::SetDefaultStationName(const QString &name)
+{
+    m_pPublish->SetDefaultStationName(name);
+}
+
 void CSettingsDlg::accept()
 {
     OnOK();

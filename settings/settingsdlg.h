@@ -43,6 +43,8 @@ public:
     bool DoDataExchange(bool bSaveAndValidate);
 
     void accept() override; // OnOK
+    // What an empty station name stands for (a second instrument's "<host>-<name>").
+    void SetDefaultStationName(const QString &name);
 
 protected:
     void showEvent(QShowEvent *event) override; // OnShowWindow

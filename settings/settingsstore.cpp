@@ -122,9 +122,24 @@ bool ReadTextValue(QSettings &store, const QString &name, QString &out, const QS
 
 SettingsStore::SettingsStore() = default;
 
-SettingsStore::SettingsStore(const QString &fileName)
+SettingsStore::SettingsStore(const QString &fileName, const QString &station)
     : m_strFileName(fileName)
+    , m_strStation(station)
 {
+}
+
+SettingsStore SettingsStore::ForStation(const QString &name)
+{
+    SettingsStore store;
+    store.m_strStation = name;
+    return store;
+}
+
+bool SettingsStore::IsStationName(const QString &name)
+{
+    // Letters of any script: a lab names its furnaces in its own language.
+    static const QRegularExpression allowed(QStringLiteral("^[\\p{L}\\p{Nd}_-]{1,64}$"));
+    return allowed.match(name).hasMatch();
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -133,6 +148,10 @@ std::unique_ptr<QSettings> SettingsStore::Open() const
 {
     if (!m_strFileName.isEmpty())
         return std::make_unique<QSettings>(m_strFileName, QSettings::IniFormat);
+    if (!m_strStation.isEmpty()) {
+        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Calorivista"),
+                                           QStringLiteral("Calorivista-") + m_strStation);
+    }
 #ifdef Q_OS_WIN
     return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Calorivista"),
                                        QSettings::NativeFormat);

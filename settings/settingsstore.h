@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarmlimits.h"
+#include "basepath.h"
 #include "publishsettings.h"
 #include "websettings.h"
 #include "thermosettings.h"
@@ -15,13 +16,24 @@ class QVariant;
 
 // Keeps ThermoSettings in the per-user store: the registry key
 // HKEY_CURRENT_USER\SOFTWARE\Calorivista on Windows, the per-user settings file
-// of "Calorivista" elsewhere (or a given file, for tests).
+// of "Calorivista" elsewhere (or a given file, for tests). A second instrument
+// on the same computer (a named station) has a store of its own beside it, with
+// the same keys: "Calorivista-NAME" of the organisation "Calorivista".
 class SettingsStore
 {
 public:
     SettingsStore();
-    explicit SettingsStore(const QString &fileName);
+    // A given file; `station` names the instrument it belongs to (empty: the first).
+    explicit SettingsStore(const QString &fileName, const QString &station = QString());
     ~SettingsStore();
+
+    // The store of the station NAME (see IsStationName).
+    static SettingsStore ForStation(const QString &name);
+    SettingsStore(SettingsStore &&) = default;
+    // A station's name: letters (of any script), digits, '-' and '_', at most 64 of them.
+    static bool IsStationName(const QString &name);
+    // The named station's name; empty for the computer's first instrument.
+    QString Station() const { return m_strStation; }
 
     // Fills the settings from the store in their fixed order, writing back the
     // default of every value that is missing or not of its type. When the
@@ -77,4 +89,5 @@ private:
     void KeepFileToItsUser(const QSettings &store) const;
 
     QString m_strFileName; // empty: the platform's per-user store
+    QString m_strStation;
 };

@@ -4,6 +4,7 @@
 #include "collector.h"
 #include "instrumentsimulator.h"
 #include "mosquittobroker.h"
+#include "runline.h"
 #include "scriptedmessages.h"
 #include "settingsstore.h"
 #include "testsupport.h"
@@ -325,14 +326,14 @@ void TestPublish::refusalsAreToldOnceAndTlsChecksTheBroker()
     publish.port = tlsPort;
     publish.tls = true;
     publish.caFile = QDir(certificates).filePath(QStringLiteral("other.crt"));
-    dialog.m_publisher.Configure(publish);
+    dialog.m_station.SetPublishing(publish);
     QTRY_VERIFY_WITH_TIMEOUT(stateLine().contains(QStringLiteral("MQTT: брокер не принят по TLS")), 10000);
     QTest::qWait(3000);
     QCOMPARE(refusedEvents(), 2);
 
     // The right authority and password: the readings reach a collector that also speaks TLS.
     publish.caFile = QDir(certificates).filePath(QStringLiteral("ca.crt"));
-    dialog.m_publisher.Configure(publish);
+    dialog.m_station.SetPublishing(publish);
     QTRY_VERIFY_WITH_TIMEOUT(stateLine().contains(QStringLiteral("MQTT: на связи")), 10000);
     CollectorOptions collect;
     collect.endpoint.host = QStringLiteral("localhost");

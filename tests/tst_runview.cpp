@@ -7,6 +7,7 @@
 #include "folderdlg.h"
 #include "instrumentsimulator.h"
 #include "nativefs.h"
+#include "runline.h"
 #include "runseries.h"
 #include "runwindow.h"
 #include "scriptedmessages.h"
@@ -19,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTest>
@@ -208,13 +210,13 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
         static_cast<QInputDialog &>(prompt).setTextValue(QStringLiteral("Загрузка"));
         return int(QDialog::Accepted);
     };
-    dialog.OnMark();
+    dialog.m_pRunLine->MarkButton()->click(); // "Отметка"
     messages.prompt = nullptr;
 
     // The window on the run going on: it grows as the run saves.
     dialog.OnViewRun();
-    QVERIFY(dialog.m_pRunWindow);
-    RunWindow &window = *dialog.m_pRunWindow;
+    QVERIFY(dialog.m_runWindow.Window());
+    RunWindow &window = *dialog.m_runWindow.Window();
     QCOMPARE(window.Folder(), dialog.m_recorder.Folder());
     const qint64 atOpen = window.Run()->Series().Size();
     QTRY_VERIFY_WITH_TIMEOUT(window.Run()->Series().Size() > atOpen, 8000);

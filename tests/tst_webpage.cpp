@@ -51,7 +51,7 @@ void TestWebPage::livePageFollowsTheRunAndNeedsItsToken()
     ScriptedMessages messages;
     CThermoDlg dialog(messages, store, dir.filePath(QStringLiteral("journal")));
     dialog.show();
-    QVERIFY(dialog.m_pageServer.IsListening());
+    QVERIFY(dialog.m_station.PageServer().IsListening());
     dialog.accept();
     QVERIFY(dialog.IsRunning());
 

@@ -1,22 +1,6 @@
 #include "publishpayloads.h"
 
-#include "publishsettings.h"
-
-#include <QSysInfo>
-#include <QRegularExpression>
-
 #include <charconv>
-
-QString StationName(const PublishSettings &settings)
-{
-    QString name = settings.station.trimmed();
-    if (name.isEmpty())
-        name = QSysInfo::machineHostName();
-    if (name.isEmpty())
-        name = QStringLiteral("station");
-    static const QRegularExpression reserved(QStringLiteral("[/+#\\s]"));
-    return name.replace(reserved, QStringLiteral("_"));
-}
 
 namespace publishpayloads {
 
@@ -66,7 +50,7 @@ void AppendJsonString(QByteArray &out, const QString &text)
     out += '"';
 }
 
-QByteArray Readings(qint64 run, qint64 seq, std::span<const OutboxReading> readings)
+QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings)
 {
     QByteArray out;
     out.reserve(48 + qsizetype(readings.size()) * 26);

@@ -17,9 +17,3 @@ struct ThermoSettings
     QString strPortDevice1 = QStringLiteral("/dev/ttyS0");
     QString strPortDevice2 = QStringLiteral("/dev/ttyS1");
 };
-
-// The base-path rule: drops one trailing separator ('\' or '/') and then a
-// trailing generated subfolder name (six digits, a letter, a digit), keeping
-// the separator before it. The path must not be empty (std::invalid_argument);
-// nor may it be a lone separator.
-QString BasePath(const QString &path);

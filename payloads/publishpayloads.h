@@ -1,6 +1,5 @@
 #pragma once
 
-#include "outbox.h"
 #include "runevent.h"
 
 #include <QByteArray>
@@ -15,10 +14,17 @@ namespace publishpayloads {
 
 inline constexpr int kVersion = 1;
 
+// One reading as a batch carries it.
+struct Reading
+{
+    qint64 utcMs = 0; // ms since 1970, UTC
+    double temperature = 0;
+};
+
 QByteArray Topic(const QString &topic, const QString &station, const char *leaf);
 
 // {"v":1,"run":…,"seq":…,"readings":[[ms,°C],…]}; the temperature as the data file writes it.
-QByteArray Readings(qint64 run, qint64 seq, std::span<const OutboxReading> readings);
+QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings);
 
 // {"v":1,"t":…,"c":…,"line":"ok"|"silent"|"gone","alarm":…|null,"run":…|null}
 struct Last
