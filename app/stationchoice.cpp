@@ -49,13 +49,13 @@ std::optional<QString> AskForStation(MessageSeam &messages)
 StationChoice ChooseStation(const QStringList &arguments, MessageSeam &messages)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Calorivista: records high temperatures from an instrument on a serial port."));
+    parser.setApplicationDescription(QStringLiteral("Calorivista: запись высоких температур с прибора на последовательном порту."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption station(QStringLiteral("station"),
-                                     QStringLiteral("Another instrument on this computer, with its own settings and files."),
+                                     QStringLiteral("Другой прибор этого компьютера, со своими настройками, журналом и очередью."),
                                      QStringLiteral("NAME"));
-    const QCommandLineOption ask(QStringLiteral("ask-station"), QStringLiteral("Ask for the instrument's name."));
+    const QCommandLineOption ask(QStringLiteral("ask-station"), QStringLiteral("Спросить имя прибора."));
     parser.addOption(station);
     parser.addOption(ask);
     if (!parser.parse(arguments))

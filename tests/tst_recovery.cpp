@@ -5,18 +5,27 @@
 #include "instrumentsimulator.h"
 #include "journalformat.h"
 #include "journalrecovery.h"
+#include "mosquittobroker.h"
+#include "mqttlink.h"
+#include "publishsettings.h"
 #include "recordfolderlock.h"
 #include "samplelist.h"
 #include "scriptedmessages.h"
 #include "settingsstore.h"
+#include "stationchoice.h"
 #include "testsupport.h"
 #include "thermodlg.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
+#include <QInputDialog>
 #include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,6 +71,10 @@ private slots:
     void recoveryHoldsTheFolderAndKeepsTheRunsInOrder();
     void recoveryWritesNoReadingTwiceAndOverwritesNothing();
     void fullDisksLeaveNoPartialFileAndSayWhy();
+    void twoStationsRecordPublishAndRecoverApart();
+    void stationNameIsRefusedUnlessLettersDigitsDashes_data();
+    void stationNameIsRefusedUnlessLettersDigitsDashes();
+    void askedStationNameIsAskedAgainUntilUsable();
 };
 
 void TestRecovery::killedRunIsRecoveredAtTheNextStart()
@@ -383,6 +396,227 @@ void TestRecovery::fullDisksLeaveNoPartialFileAndSayWhy()
     QCOMPARE(runs.size(), 1);
     QCOMPARE(runs[0].outcome, RecoveredRun::Outcome::Written);
     QCOMPARE(Temperatures(ReadDataFiles(recordFolder)), TemperaturesOf(readings));
+}
+
+// Two instruments on one computer: `calorivista --station ofen1` and
+// `--station ofen2`, each on its own simulated instrument, record into their
+// own folders and publish as two stations at once, are killed, and each
+// recovers its own run; the first instrument's settings and files stay as
+// they were.
+void TestRecovery::twoStationsRecordPublishAndRecoverApart()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString configHome = dir.filePath(QStringLiteral("config"));
+    const QString dataHome = dir.filePath(QStringLiteral("data"));
+    const QString ownData = dataHome + QStringLiteral("/Calorivista/Calorivista");
+    QVERIFY(QDir().mkpath(configHome + QStringLiteral("/Calorivista")));
+    MosquittoBroker broker(dir.filePath(QStringLiteral("broker")));
+    QVERIFY(broker.Start());
+
+    // The first instrument's settings, which neither may touch.
+    const QString firstSettings = configHome + QStringLiteral("/Calorivista/Calorivista.conf");
+    {
+        QSettings settings(firstSettings, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("SavingPath"), dir.filePath(QStringLiteral("first")));
+        settings.setValue(QStringLiteral("MqttStation"), QStringLiteral("first"));
+    }
+    QFile firstFile(firstSettings);
+    QVERIFY(firstFile.open(QIODevice::ReadOnly));
+    const QByteArray firstBefore = firstFile.readAll();
+    firstFile.close();
+
+    const QStringList names {QStringLiteral("ofen1"), QStringLiteral("ofen2")};
+    std::vector<std::unique_ptr<InstrumentSimulator>> simulators;
+    QStringList folders, settingsFiles;
+    QList<int> pagePorts;
+    for (const QString &name : names) {
+        simulators.push_back(std::make_unique<InstrumentSimulator>());
+        QString error;
+        QVERIFY2(simulators.back()->OpenPseudoTerminal(&error), qPrintable(error));
+        folders.append(dir.filePath(QStringLiteral("records-") + name));
+        QVERIFY(QDir().mkpath(folders.back()));
+        pagePorts.append(FreeLocalPort());
+        settingsFiles.append(configHome + QStringLiteral("/Calorivista/Calorivista-%1.conf").arg(name));
+        QSettings settings(settingsFiles.back(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("BaudRate"), 115200);
+        settings.setValue(QStringLiteral("TimeBetweenSaving"), 300);
+        settings.setValue(QStringLiteral("SavingPath"), folders.back());
+        settings.setValue(QStringLiteral("PortDevice1"), simulators.back()->DevicePath());
+        settings.setValue(QStringLiteral("MqttHost"), QStringLiteral("127.0.0.1"));
+        settings.setValue(QStringLiteral("MqttPort"), broker.Port());
+        settings.setValue(QStringLiteral("WebPort"), pagePorts.back());
+        settings.setValue(QStringLiteral("WebBind"), QStringLiteral("127.0.0.1"));
+        settings.setValue(QStringLiteral("WebToken"), QStringLiteral("token-") + name);
+    }
+
+    // What the broker takes, by station.
+    MqttLink watcher;
+    QMap<QString, QList<double>> published;
+    connect(&watcher, &MqttLink::Connected, this, [&] { watcher.Subscribe("calorivista/+/readings", 1); });
+    connect(&watcher, &MqttLink::Message, this, [&](const QByteArray &topic, const QByteArray &payload) {
+        const QString station = QString::fromUtf8(topic.split('/').value(1));
+        const QJsonArray readings = QJsonDocument::fromJson(payload).object().value(QLatin1String("readings")).toArray();
+        for (const QJsonValue &reading : readings)
+            published[station].append(reading.toArray().at(1).toDouble());
+    });
+    MqttEndpoint endpoint;
+    endpoint.host = QStringLiteral("127.0.0.1");
+    endpoint.port = broker.Port();
+    endpoint.clientId = QStringLiteral("two-stations-watcher");
+    watcher.Open(endpoint);
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.IsConnected(), 10000);
+
+    std::vector<std::unique_ptr<QProcess>> programs;
+    for (const QString &name : names) {
+        programs.push_back(std::make_unique<QProcess>());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        programs.back()->setProcessEnvironment(environment);
+        programs.back()->setWorkingDirectory(dir.path());
+        programs.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        programs.back()->start(QStringLiteral(CALORIVISTA_AUTOSTART), {QStringLiteral("--station"), name});
+        QVERIFY(programs.back()->waitForStarted());
+    }
+    const QStringList journalFilter {QStringLiteral("*.journal")};
+    for (const QString &name : names)
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(ownData + QLatin1Char('/') + name).entryList(journalFilter, QDir::Files).isEmpty(), 10000);
+    for (int port : pagePorts)
+        QTRY_VERIFY_WITH_TIMEOUT(Accepts(port), 5000);
+
+    // Both instruments at once, each with its own values: 1100 °C and 1200 °C on.
+    std::atomic_bool stop {false};
+    std::vector<std::thread> senders;
+    QList<SimulatorOptions> options;
+    for (int i = 0; i < 2; ++i) {
+        SimulatorOptions sending;
+        sending.framesPerSecond = 100;
+        sending.profile = TemperatureProfile::Ramp(1100 + 100 * i, 1150 + 100 * i, 60);
+        options.append(sending);
+    }
+    for (int i = 0; i < 2; ++i)
+        senders.emplace_back([&, i] { simulators[size_t(i)]->Run(options[i], stop); });
+    QTest::qWait(4000);
+    for (const auto &program : programs)
+        program->kill();
+    stop = true;
+    for (std::thread &sender : senders)
+        sender.join();
+    for (const auto &program : programs)
+        QVERIFY(program->waitForFinished());
+
+    // Two stations on the broker, named after the computer and the instrument.
+    const QString host = DefaultStationName();
+    QCOMPARE(QStringList(published.keys()), QStringList({host + QStringLiteral("-ofen1"), host + QStringLiteral("-ofen2")}));
+    for (int i = 0; i < 2; ++i) {
+        const QList<double> values = published.value(host + QLatin1Char('-') + names[i]);
+        QVERIFY2(values.size() > 200, qPrintable(QStringLiteral("%1 readings of %2").arg(values.size()).arg(names[i])));
+        QVERIFY(std::all_of(values.cbegin(), values.cend(), [i](double c) { return c >= 1100 + 100 * i && c < 1160 + 100 * i; }));
+    }
+    // Each one's journal and outbox in its own folder; nothing in the first instrument's.
+    QVERIFY(QDir(ownData).entryList(journalFilter, QDir::Files).isEmpty());
+    QVERIFY(!QFileInfo::exists(ownData + QStringLiteral("/outbox")));
+    for (const QString &name : names)
+        QVERIFY(QFileInfo(ownData + QLatin1Char('/') + name + QStringLiteral("/outbox")).isDir());
+
+    // The next start of each recovers its own run into its own folder, and only that.
+    for (int i = 0; i < 2; ++i) {
+        ScriptedMessages messages;
+        SettingsStore store(settingsFiles[i], names[i]);
+        CThermoDlg dialog(messages, store, ownData + QLatin1Char('/') + names[i]);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Calorivista — ") + names[i]);
+        dialog.RecoverInterruptedRuns();
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY2(messages.shown[0].text.contains(QDir::toNativeSeparators(folders[i])), qPrintable(messages.shown[0].text));
+        QVERIFY(!messages.shown[0].text.contains(QDir::toNativeSeparators(folders[1 - i])));
+        const QList<DataLine> lines = ReadDataFile(QDir(folders[i]).filePath(QStringLiteral("0000")));
+        QVERIFY2(lines.size() > 200, qPrintable(QString::number(lines.size())));
+        QVERIFY(std::all_of(lines.cbegin(), lines.cend(), [i](const DataLine &l) { return l.temperature >= 1100 + 100 * i && l.temperature < 1160 + 100 * i; }));
+    }
+    QVERIFY(firstFile.open(QIODevice::ReadOnly));
+    QCOMPARE(firstFile.readAll(), firstBefore);
+    firstFile.close();
+
+    // The first instrument finds nothing of theirs to recover.
+    ScriptedMessages firstMessages;
+    SettingsStore firstStore(firstSettings);
+    CThermoDlg first(firstMessages, firstStore, ownData);
+    QCOMPARE(first.windowTitle(), QStringLiteral("Calorivista"));
+    first.RecoverInterruptedRuns();
+    QVERIFY(firstMessages.shown.isEmpty());
+}
+
+void TestRecovery::stationNameIsRefusedUnlessLettersDigitsDashes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a space") << QStringList {QStringLiteral("--station"), QStringLiteral("ofen 1")} << 2 << QStringLiteral("ofen 1");
+    QTest::newRow("a path") << QStringList {QStringLiteral("--station"), QStringLiteral("../ofen")} << 2 << QStringLiteral("../ofen");
+    QTest::newRow("empty") << QStringList {QStringLiteral("--station"), QString()} << 2 << QStringLiteral("station");
+    QTest::newRow("no name") << QStringList {QStringLiteral("--station")} << 2 << QStringLiteral("station");
+    QTest::newRow("an unknown option") << QStringList {QStringLiteral("--stations=ofen1")} << 2 << QStringLiteral("stations");
+    QTest::newRow("an argument") << QStringList {QStringLiteral("ofen1")} << 2 << QStringLiteral("ofen1");
+}
+
+void TestRecovery::stationNameIsRefusedUnlessLettersDigitsDashes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(CALORIVISTA_AUTOSTART), arguments);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), status);
+    const QString error = QString::fromUtf8(program.readAllStandardError());
+    QVERIFY2(error.contains(said), qPrintable(error));
+    // Refused before anything was made.
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("config"))));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("data"))));
+}
+
+// "Другой прибор…": the name is asked for among the stations already set up,
+// and asked again while it is no usable name.
+void TestRecovery::askedStationNameIsAskedAgainUntilUsable()
+{
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("config/Calorivista"))));
+    for (const char *name : {"Calorivista-ofen1.conf", "Calorivista-печь_2.conf", "Calorivista.conf", "other.conf"}) {
+        QFile file(dir.filePath(QStringLiteral("config/Calorivista/")) + QString::fromUtf8(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    ScriptedMessages messages;
+    QStringList offered;
+    QStringList typed {QStringLiteral("ofen 3"), QStringLiteral("ofen3")};
+    messages.prompt = [&](QDialog &prompt) {
+        auto &input = static_cast<QInputDialog &>(prompt);
+        offered = input.comboBoxItems();
+        input.setTextValue(typed.takeFirst());
+        return int(QDialog::Accepted);
+    };
+    const StationChoice choice = ChooseStation({QStringLiteral("calorivista"), QStringLiteral("--ask-station")}, messages);
+    QVERIFY(choice.run);
+    QCOMPARE(choice.name, QStringLiteral("ofen3"));
+    QCOMPARE(offered, QStringList({QStringLiteral("ofen1"), QStringLiteral("печь_2")}));
+    QCOMPARE(messages.shown.size(), 1); // "ofen 3" was refused, and why
+    QVERIFY(messages.shown[0].text.contains(QStringLiteral("букв, цифр")));
+
+    // Cancelled: the program ends, and nothing is started.
+    messages.prompt = nullptr;
+    const StationChoice cancelled = ChooseStation({QStringLiteral("calorivista"), QStringLiteral("--ask-station")}, messages);
+    QVERIFY(!cancelled.run);
+    QCOMPARE(cancelled.exitCode, 0);
 }
 
 QTEST_MAIN(TestRecovery)
