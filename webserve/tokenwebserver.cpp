@@ -1,49 +1,61 @@
 #include "tokenwebserver.h"
 
-#include <QAbstractHttpServer>
+#include "requesthead.h"
+
 #include <QFile>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QWebSocket>
+#include <QWebSocketServer>
 
-// A router of its own, because only here can a WebSocket's upgrade without
-// the token be refused before it happens (Qt 6.4's server offers no hook for that).
-class TokenHttpServer : public QAbstractHttpServer
+#include <algorithm>
+
+namespace {
+
+// What a viewer may send: nothing is read from it, but a frame must fit.
+constexpr quint64 kMaxViewerMessage = 4096;
+constexpr qint64 kViewerReadBuffer = 64 * 1024;
+// A request's head is never copied from the socket before it is whole.
+const char *const kDeadline = "calorivista-deadline";
+
+QByteArray StatusLine(int status)
 {
-public:
-    explicit TokenHttpServer(TokenWebServer &owner) : m_owner(owner) {}
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override
-    {
-        const QString path = request.url().path();
-        const bool upgrade = request.value(QByteArrayLiteral("upgrade")).compare("websocket", Qt::CaseInsensitive) == 0;
-        if (request.method() != QHttpServerRequest::Method::Get || !m_owner.Authorised(request))
-            return false; // missingHandler answers
-        if (upgrade)
-            return path == QLatin1String("/live"); // the WebSocket server takes it from here
-        QHttpServerResponder responder = makeResponder(request, socket);
-        if (const std::optional<WebReply> reply = m_owner.m_pages(path))
-            responder.write(reply->body, reply->contentType);
-        else
-            responder.write(QHttpServerResponder::StatusCode::NotFound);
-        return true;
+    switch (status) {
+    case 200:
+        return QByteArrayLiteral("200 OK");
+    case 400:
+        return QByteArrayLiteral("400 Bad Request");
+    case 403:
+        return QByteArrayLiteral("403 Forbidden");
+    case 404:
+        return QByteArrayLiteral("404 Not Found");
+    case 405:
+        return QByteArrayLiteral("405 Method Not Allowed");
+    case 431:
+        return QByteArrayLiteral("431 Request Header Fields Too Large");
     }
+    return QByteArray::number(status);
+}
 
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override
-    {
-        QHttpServerResponder responder = makeResponder(request, socket);
-        if (request.method() != QHttpServerRequest::Method::Get)
-            responder.write(QHttpServerResponder::StatusCode::MethodNotAllowed);
-        else if (!m_owner.Authorised(request))
-            responder.write(QHttpServerResponder::StatusCode::Forbidden);
-        else
-            responder.write(QHttpServerResponder::StatusCode::NotFound);
+// Aborts the socket when the deadline passes, until the timer is stopped.
+void ArmDeadline(QTcpSocket *socket, int ms)
+{
+    auto *deadline = socket->findChild<QTimer *>(QLatin1String(kDeadline), Qt::FindDirectChildrenOnly);
+    if (!deadline) {
+        deadline = new QTimer(socket);
+        deadline->setObjectName(QLatin1String(kDeadline));
+        deadline->setSingleShot(true);
+        QObject::connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
     }
+    deadline->start(ms);
+}
 
-private:
-    TokenWebServer &m_owner;
-};
+void DisarmDeadline(QTcpSocket *socket)
+{
+    delete socket->findChild<QTimer *>(QLatin1String(kDeadline), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
 
 TokenWebServer::TokenWebServer(Pages pages, Frames frames, int pushMs, QObject *parent)
     : QObject(parent)
@@ -52,20 +64,30 @@ TokenWebServer::TokenWebServer(Pages pages, Frames frames, int pushMs, QObject *
 {
     m_push.setInterval(pushMs);
     connect(&m_push, &QTimer::timeout, this, &TokenWebServer::Push);
+    m_resumeAccepting.setSingleShot(true);
+    m_resumeAccepting.setInterval(kAcceptPauseMs);
+    connect(&m_resumeAccepting, &QTimer::timeout, this, [this] {
+        m_bOutOfDescriptors = false;
+        if (m_listener && m_nOpen < kMaxConnections)
+            m_listener->resumeAccepting();
+    });
 }
 
-TokenWebServer::~TokenWebServer() = default;
+TokenWebServer::~TokenWebServer()
+{
+    Close();
+}
 
-bool TokenWebServer::Authorised(const QHttpServerRequest &request) const
+bool TokenWebServer::Authorised(const QString &given) const
 {
     // Every character compared, so the time taken tells nothing of the token.
-    const QByteArray given = request.query().queryItemValue(QStringLiteral("token")).toUtf8();
+    const QByteArray offered = given.toUtf8();
     const QByteArray token = m_strToken.toUtf8();
-    if (token.isEmpty() || given.size() != token.size())
+    if (token.isEmpty() || offered.size() != token.size())
         return false;
     char difference = 0;
-    for (qsizetype i = 0; i < given.size(); ++i)
-        difference |= char(given[i] ^ token[i]);
+    for (qsizetype i = 0; i < offered.size(); ++i)
+        difference |= char(offered[i] ^ token[i]);
     return difference == 0;
 }
 
@@ -81,16 +103,30 @@ bool TokenWebServer::Listen(const QString &bind, int port, const QString &token,
         *error = QStringLiteral("адрес %1 не является IP-адресом").arg(bind);
         return false;
     }
-    auto http = std::make_unique<TokenHttpServer>(*this);
-    connect(http.get(), &QAbstractHttpServer::newWebSocketConnection, this, &TokenWebServer::TakeWebSockets);
-    const quint16 taken = http->listen(address, quint16(port));
-    if (taken == 0) {
+    auto listener = std::make_unique<QTcpServer>();
+    if (!listener->listen(address, quint16(port))) {
         *error = QStringLiteral("порт %1 на адресе %2 занят или недоступен").arg(port).arg(address.toString());
         return false;
     }
+    connect(listener.get(), &QTcpServer::newConnection, this, &TokenWebServer::Accept);
+    // Out of descriptors (or another failure to accept): a pause, not a storm of retries.
+    connect(listener.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        if (!m_listener)
+            return;
+        m_listener->pauseAccepting();
+        if (!m_bAcceptFailureSaid)
+            qWarning("The page's server cannot accept connections (%s): it pauses a second each time", qPrintable(m_listener->errorString()));
+        m_bAcceptFailureSaid = true;
+        m_bOutOfDescriptors = true;
+        m_resumeAccepting.start();
+    });
+    m_webSockets = std::make_unique<QWebSocketServer>(QStringLiteral("Calorivista"), QWebSocketServer::NonSecureMode);
+    m_webSockets->setHandshakeTimeout(kHeadTimeoutMs);
+    connect(m_webSockets.get(), &QWebSocketServer::newConnection, this, &TokenWebServer::TakeWebSockets);
     m_strToken = token;
-    m_nPort = taken;
-    m_http = std::move(http);
+    m_bAcceptFailureSaid = false;
+    m_nPort = listener->serverPort();
+    m_listener = std::move(listener);
     m_push.start();
     return true;
 }
@@ -98,34 +134,157 @@ bool TokenWebServer::Listen(const QString &bind, int port, const QString &token,
 void TokenWebServer::Close()
 {
     m_push.stop();
+    m_resumeAccepting.stop();
     m_viewers.clear();
-    m_http.reset();
+    m_webSockets.reset();
+    m_listener.reset();
+    // Requests still being read or answered.
+    for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
+        socket->disconnect(this);
+        socket->abort();
+        delete socket;
+    }
+    m_nOpen = 0;
     m_nPort = 0;
     m_strToken.clear();
 }
 
+void TokenWebServer::Accept()
+{
+    while (m_listener && m_listener->hasPendingConnections() && m_nOpen < kMaxConnections) {
+        QTcpSocket *socket = m_listener->nextPendingConnection();
+        socket->setParent(this);
+        // Qt keeps no more of it than a head may be long.
+        socket->setReadBufferSize(kMaxHeadBytes + 1);
+        ++m_nOpen;
+        connect(socket, &QObject::destroyed, this, &TokenWebServer::Closed);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ReadHead(socket); });
+        ArmDeadline(socket, kHeadTimeoutMs);
+        ReadHead(socket);
+    }
+    // The rest wait in the system's queue until a connection closes.
+    if (m_listener && m_nOpen >= kMaxConnections)
+        m_listener->pauseAccepting();
+}
+
+void TokenWebServer::Closed()
+{
+    --m_nOpen;
+    if (m_listener && m_nOpen < kMaxConnections && !m_bOutOfDescriptors) {
+        m_listener->resumeAccepting();
+        if (m_listener->hasPendingConnections())
+            QMetaObject::invokeMethod(this, &TokenWebServer::Accept, Qt::QueuedConnection);
+    }
+}
+
+void TokenWebServer::ReadHead(QTcpSocket *socket)
+{
+    if (socket->bytesAvailable() == 0)
+        return;
+    // Looked at, not taken: a WebSocket's handshake is read again by its server.
+    const QByteArray bytes = socket->peek(kMaxHeadBytes + 1);
+    RequestHead head;
+    switch (ParseRequestHead(bytes, kMaxHeadBytes, kMaxHeadFields, &head)) {
+    case HeadParse::Incomplete:
+        return; // the deadline bounds the wait
+    case HeadParse::TooLarge:
+        Reply(socket, 431);
+        return;
+    case HeadParse::Malformed:
+        Reply(socket, 400);
+        return;
+    case HeadParse::Complete:
+        break;
+    }
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    Answer(socket, head);
+}
+
+void TokenWebServer::Answer(QTcpSocket *socket, const RequestHead &head)
+{
+    if (head.method != "GET") {
+        Reply(socket, 405);
+        return;
+    }
+    if (!Authorised(head.token)) {
+        Reply(socket, 403);
+        return;
+    }
+    if (head.webSocket) {
+        if (head.path != QLatin1String("/live")) {
+            Reply(socket, 404);
+            return;
+        }
+        // The WebSocket server reads the handshake that is still in the
+        // socket and owns the socket from now on.
+        DisarmDeadline(socket);
+        socket->setReadBufferSize(kViewerReadBuffer);
+        socket->setParent(nullptr);
+        disconnect(socket, &QTcpSocket::disconnected, socket, nullptr);
+        disconnect(socket, &QTcpSocket::errorOccurred, socket, nullptr);
+        m_webSockets->handleConnection(socket);
+        return;
+    }
+    socket->read(head.length);
+    if (const std::optional<WebReply> reply = m_pages(head.path))
+        Reply(socket, 200, reply->body, reply->contentType);
+    else
+        Reply(socket, 404);
+}
+
+void TokenWebServer::Reply(QTcpSocket *socket, int status, const QByteArray &body, const QByteArray &contentType)
+{
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    QByteArray answer = "HTTP/1.1 " + StatusLine(status) + "\r\n";
+    if (!contentType.isEmpty())
+        answer += "Content-Type: " + contentType + "\r\n";
+    answer += "Content-Length: " + QByteArray::number(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    socket->write(answer + body);
+    // Closed once the answer is taken; a client that never takes it is cut off.
+    ArmDeadline(socket, kAnswerTimeoutMs);
+    socket->disconnectFromHost();
+}
+
 void TokenWebServer::TakeWebSockets()
 {
-    while (m_http && m_http->hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> socket = m_http->nextPendingWebSocketConnection();
+    while (m_webSockets && m_webSockets->hasPendingConnections()) {
+        std::unique_ptr<QWebSocket> socket(m_webSockets->nextPendingConnection());
         QWebSocket *raw = socket.get();
-        connect(raw, &QWebSocket::disconnected, this, [this, raw] {
-            const auto gone = std::find_if(m_viewers.begin(), m_viewers.end(),
-                                           [raw](const Viewer &viewer) { return viewer.socket.get() == raw; });
-            if (gone != m_viewers.end()) {
-                gone->socket.release()->deleteLater();
-                m_viewers.erase(gone);
-            }
-        });
+        raw->setMaxAllowedIncomingFrameSize(kMaxViewerMessage);
+        raw->setMaxAllowedIncomingMessageSize(kMaxViewerMessage);
+        connect(raw, &QWebSocket::disconnected, this, [this, raw] { DropViewer(raw); });
         m_viewers.push_back({std::move(socket), -1});
         Push();
     }
 }
 
+void TokenWebServer::DropViewer(QWebSocket *socket)
+{
+    const auto gone = std::find_if(m_viewers.begin(), m_viewers.end(),
+                                   [socket](const Viewer &viewer) { return viewer.socket.get() == socket; });
+    if (gone == m_viewers.end())
+        return;
+    gone->socket->disconnect(this);
+    gone->socket->abort();
+    gone->socket.release()->deleteLater();
+    m_viewers.erase(gone);
+}
+
 void TokenWebServer::Push()
 {
-    for (Viewer &viewer : m_viewers)
+    std::vector<QWebSocket *> stuck;
+    for (Viewer &viewer : m_viewers) {
+        // A viewer that takes nothing would make the program keep every frame for it.
+        if (viewer.socket->bytesToWrite() > kMaxUnsentBytes) {
+            stuck.push_back(viewer.socket.get());
+            continue;
+        }
         viewer.socket->sendTextMessage(QString::fromUtf8(m_frames(viewer.mark)));
+    }
+    for (QWebSocket *socket : stuck)
+        DropViewer(socket);
 }
 
 QByteArray TokenWebServer::PageWithScript(const QString &pageResource, const QString &scriptResource,
