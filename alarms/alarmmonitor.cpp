@@ -126,6 +126,15 @@ std::vector<AlarmChange> AlarmMonitor::Acknowledge(qint64 atMs)
     return changes;
 }
 
+std::vector<AlarmChange> AlarmMonitor::Acknowledge(AlarmKind kind, qint64 atMs)
+{
+    State &state = At(kind);
+    if (!state.unacknowledged)
+        return {};
+    state.unacknowledged = false;
+    return {{kind, AlarmChange::Type::Acknowledged, atMs, 0}};
+}
+
 QString AlarmWording(AlarmKind kind, const AlarmLimits &limits, bool deviceGone)
 {
     const auto number = [](double value) { return QString::number(value, 'g', 10); };

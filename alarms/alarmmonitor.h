@@ -47,6 +47,8 @@ public:
     // The operator has seen them: every raised or cleared alarm not yet
     // acknowledged is.
     std::vector<AlarmChange> Acknowledge(qint64 atMs);
+    // The operator has seen this one.
+    std::vector<AlarmChange> Acknowledge(AlarmKind kind, qint64 atMs);
 
     bool IsRaised(AlarmKind kind) const { return At(kind).raised; }
     // Raised, or cleared but not yet acknowledged.

@@ -32,15 +32,23 @@ public:
     bool DeviceGone() const { return m_bDeviceGone; }
     // Some alarm is raised or cleared and not yet acknowledged.
     bool AnyUnacknowledged() const;
+    // The alarm shown first: the newest of those not yet acknowledged, else
+    // the newest still raised; none when no alarm is shown.
+    std::optional<AlarmKind> Shown() const;
     // The shown alarms' text for the operator: the first of them with what it
     // measured and since when, "снято" once it cleared, and how many more
     // are shown; empty when none is.
     QString Text() const;
+    // An alarm's wording as it was raised: its clear and acknowledgement say
+    // the same, whatever happened to the line since.
+    QString Wording(AlarmKind kind) const;
 
     void TakeReadings(const FeedReadings &readings);
     void TakeLine(const LineState &line);
     // The operator has seen every alarm shown.
     void Acknowledge();
+    // The operator has seen the alarm shown first, the one the line says.
+    void AcknowledgeShown();
 
 signals:
     void Changed(const AlarmChange &change, const QString &wording, std::optional<double> temperature);
@@ -54,4 +62,7 @@ private:
     std::optional<double> m_newest;
     std::array<double, kAlarmKinds> m_raisedValue {};
     std::array<qint64, kAlarmKinds> m_raisedAtMs {}; // ms since 1970
+    std::array<quint64, kAlarmKinds> m_raisedOrder {}; // higher: raised later
+    std::array<QString, kAlarmKinds> m_raisedWording {};
+    quint64 m_nRaises = 0;
 };

@@ -144,6 +144,7 @@ QString Station::EndRun(bool lastSaveFailed)
     }
     m_alarms.End();
     m_bell.Silence();
+    m_notice.Withdraw();
     m_runEvents.End();
     m_nRunElapsedMs = LineClockMs() - m_nRunStartMs;
     m_bRunning = false;
@@ -168,7 +169,7 @@ void Station::AddMark(qint64 utcMs, const QString &text)
 
 void Station::Acknowledge()
 {
-    m_alarms.Acknowledge();
+    m_alarms.AcknowledgeShown();
 }
 
 QString Station::AlarmText() const
@@ -218,19 +219,31 @@ void Station::OnAlarm(const AlarmChange &change, const QString &wording)
     m_pageView.SetAlarm(m_alarms.Text());
     switch (change.type) {
     case AlarmChange::Type::Acknowledged:
-        m_bell.Silence();
-        m_notice.Withdraw();
+        // Quiet, and no stale notice, once nothing waits for acknowledgement;
+        // else the notice names the next one.
+        if (!m_alarms.AnyUnacknowledged()) {
+            m_bell.Silence();
+            m_notice.Withdraw();
+        } else {
+            m_notice.Show(NoticeTitle(), m_alarms.Text());
+        }
         break;
     case AlarmChange::Type::Raised:
         if (Limits().sound)
             m_bell.Ring();
-        m_notice.Show(QStringLiteral("Calorivista: тревога"), m_alarms.Text().isEmpty() ? wording : m_alarms.Text());
+        m_notice.Show(NoticeTitle(), m_alarms.Text().isEmpty() ? wording : m_alarms.Text());
         emit AlarmRaised();
         break;
     case AlarmChange::Type::Cleared:
         break;
     }
     RefreshAlarm();
+}
+
+QString Station::NoticeTitle() const
+{
+    return m_strName.isEmpty() ? QStringLiteral("Calorivista: тревога")
+                               : QStringLiteral("Calorivista — %1: тревога").arg(m_strName);
 }
 
 void Station::RefreshAlarm()

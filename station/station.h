@@ -106,6 +106,7 @@ public:
     RunFeed &Feed() { return m_feed; }
     Publisher &GetPublisher() { return m_publisher; }
     const StationServer &PageServer() const { return m_pageServer; }
+    const DesktopNotice &Notice() const { return m_notice; }
 
 signals:
     // The alarm line changed: its text (empty: none shown) and whether an
@@ -130,6 +131,7 @@ private:
     void OnLine(const LineState &line);
     void OnAlarm(const AlarmChange &change, const QString &wording);
     void UpdatePageChart();
+    QString NoticeTitle() const;
     void RefreshAlarm();
     void RefreshState();
 

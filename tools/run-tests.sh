@@ -4,7 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # The publishing tests start a real broker and make their own TLS authority;
 # the web page's test loads the page in a headless Chromium.
-"$root/tools/install-packages.sh" mosquitto openssl chromium poppler-utils
+"$root/tools/install-packages.sh" mosquitto openssl chromium poppler-utils dbus-daemon
 "$root/tools/setup.sh"
 cd "$root/build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure
