@@ -185,6 +185,13 @@ void Publisher::OnConnected()
     m_strProblem.clear();
     m_link.Publish(TopicOf("status"), QByteArrayLiteral("online"), 1, true);
     m_lastSent.reset();
+    if (!m_bHaveReading) {
+        // Nothing read since the start: the retained "last" of a run killed
+        // before it must not say that one still records.
+        publishpayloads::Last idle;
+        idle.t = NowMs();
+        m_link.Publish(TopicOf("last"), publishpayloads::LastPayload(idle), 1, true);
+    }
     PublishLast();
     Pump();
     UpdateState();

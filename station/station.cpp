@@ -93,6 +93,7 @@ void Station::BeginRun(const RunStart &start)
     m_nFirstFile = start.next.nextFile;
     m_nNextFile = start.next.nextFile;
     m_pageView.SetRecordFolder(start.folder, start.comment);
+    m_pageView.SetRunning(true);
     m_bLastSaveFailed = false;
     m_marks.clear();
     m_bHadRun = true;
@@ -148,6 +149,10 @@ QString Station::EndRun(bool lastSaveFailed)
     m_runEvents.End();
     m_nRunElapsedMs = LineClockMs() - m_nRunStartMs;
     m_bRunning = false;
+    // The page no longer shows the run's alarm, nor a line it no longer reads.
+    m_pageView.SetRunning(false);
+    m_pageView.SetAlarm(QString());
+    m_publisher.SetAlarm(QString());
     UpdatePageChart();
     RefreshAlarm();
     RefreshState();

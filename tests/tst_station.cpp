@@ -7,6 +7,7 @@
 #include "mqttlink.h"
 #include "scriptedmessages.h"
 #include "station.h"
+#include "stationview.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,6 +24,9 @@ class TestStation : public QObject
 
 private slots:
     void readingsInJournalEventsAlarmAndBrokerOut();
+    void restartedIdleStationSaysNoRunInItsLast();
+    void pageGoesOnWhenTheClockIsSet_data();
+    void pageGoesOnWhenTheClockIsSet();
 };
 
 namespace {
@@ -157,6 +161,101 @@ void TestStation::readingsInJournalEventsAlarmAndBrokerOut()
     QCOMPARE(temperatures.size(), 20);
     QCOMPARE(temperatures.back(), 1029.0);
     QTRY_VERIFY_WITH_TIMEOUT(!lasts.isEmpty() && lasts.last().value(QLatin1String("c")).toDouble() == 1029.0, 5000);
+}
+
+// A station that ended mid-run without a word (its retained "last" still
+// names the run) and starts again idle: its first "last" says no run goes on.
+void TestStation::restartedIdleStationSaysNoRunInItsLast()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    MosquittoBroker broker(dir.filePath(QStringLiteral("broker")));
+    QVERIFY(broker.Start());
+    PublishSettings publish;
+    publish.host = QStringLiteral("127.0.0.1");
+    publish.port = broker.Port();
+    publish.station = QStringLiteral("ofen");
+    ScriptedMessages messages;
+    CComReader reader(messages);
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    {
+        Station station(reader, dir.filePath(QStringLiteral("data")));
+        station.SetPublishing(publish);
+        QTRY_VERIFY_WITH_TIMEOUT(station.GetPublisher().IsConnected(), 10000);
+        station.BeginRun({dir.path(), QString(), JournalHeader {dir.path(), 0, {}, start}, AlarmLimits {}});
+        reader.Lock();
+        reader.Samples().Append(TempSample {{}, 1234.5, start});
+        reader.Unlock();
+        station.Tick();
+        QTest::qWait(1500); // its "last", at most once a second
+    } // gone without ending the run, as a killed program
+    const auto retainedLast = [&] {
+        MqttLink watcher;
+        std::optional<QJsonObject> last;
+        connect(&watcher, &MqttLink::Connected, this, [&] { watcher.Subscribe("calorivista/ofen/last", 1); });
+        connect(&watcher, &MqttLink::Message, this,
+                [&](const QByteArray &, const QByteArray &payload) { last = QJsonDocument::fromJson(payload).object(); });
+        MqttEndpoint endpoint;
+        endpoint.host = QStringLiteral("127.0.0.1");
+        endpoint.port = broker.Port();
+        endpoint.clientId = QStringLiteral("last-watcher");
+        watcher.Open(endpoint);
+        return QTest::qWaitFor([&] { return last.has_value(); }, 5000) ? *last : QJsonObject();
+    };
+    QVERIFY(retainedLast().value(QLatin1String("run")).toInteger() >= start); // the run's id: its start
+
+    Station restarted(reader, dir.filePath(QStringLiteral("data")));
+    restarted.SetPublishing(publish);
+    QTRY_VERIFY_WITH_TIMEOUT(restarted.GetPublisher().IsConnected(), 10000);
+    QTest::qWait(300);
+    const QJsonObject last = retainedLast();
+    QVERIFY(last.value(QLatin1String("run")).isNull());
+    QVERIFY(last.value(QLatin1String("c")).isNull());
+}
+
+void TestStation::pageGoesOnWhenTheClockIsSet_data()
+{
+    QTest::addColumn<qint64>("stepMs");
+    QTest::newRow("two hours back") << qint64(-2) * 3600 * 1000;
+    QTest::newRow("a year ahead") << qint64(365) * 86400 * 1000;
+    QTest::newRow("a year back") << qint64(-365) * 86400 * 1000;
+}
+
+// The page's ten minutes after the clock was set during a run: the next
+// frame says to start again and carries the readings since, never more
+// slots than there are.
+void TestStation::pageGoesOnWhenTheClockIsSet()
+{
+    QFETCH(qint64, stepMs);
+    StationView view;
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    const auto feed = [&](qint64 from, int count) {
+        FeedReadings readings;
+        for (int i = 0; i < count; ++i)
+            readings.readings.push_back(TempSample {{}, 1000.0 + i, from + 100 * i});
+        view.TakeReadings(readings);
+    };
+    const auto slotsOf = [](const QByteArray &frame) {
+        return QJsonDocument::fromJson(frame).object().value(QLatin1String("slots")).toArray();
+    };
+    feed(start, 100);
+    QCOMPARE(slotsOf(view.PageJson(-1, start + 10000)).size(), 100);
+    const qint64 mark = view.Change();
+    feed(start + 10000 + stepMs, 50);
+    const QJsonObject frame = QJsonDocument::fromJson(view.PageJson(mark, start + 15000 + stepMs)).object();
+    QVERIFY(frame.value(QLatin1String("reset")).toBool());
+    const QJsonArray since = frame.value(QLatin1String("slots")).toArray();
+    QCOMPARE(since.size(), 50);
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    for (const QJsonValue &slot : since)
+        earliest = std::min(earliest, slot.toArray().at(0).toInteger());
+    QCOMPARE(earliest, (start + 10000 + stepMs) / 100);
+    // The next one goes on without a reset.
+    const qint64 next = view.Change();
+    feed(start + 15000 + stepMs, 10);
+    const QJsonObject after = QJsonDocument::fromJson(view.PageJson(next, start + 16000 + stepMs)).object();
+    QVERIFY(!after.value(QLatin1String("reset")).toBool());
+    QCOMPARE(after.value(QLatin1String("slots")).toArray().size(), 10);
 }
 
 QTEST_MAIN(TestStation)

@@ -46,10 +46,12 @@ void TestWebPage::livePageFollowsTheRunAndNeedsItsToken()
         settings.setValue(QStringLiteral("MaxT"), 1500);
         settings.setValue(QStringLiteral("WebPort"), port);
         settings.setValue(QStringLiteral("WebToken"), token);
+        settings.setValue(QStringLiteral("AlarmHigh"), 1200);
     }
     SettingsStore store(settingsFile);
     ScriptedMessages messages;
-    CThermoDlg dialog(messages, store, dir.filePath(QStringLiteral("journal")));
+    auto owned = std::make_unique<CThermoDlg>(messages, store, dir.filePath(QStringLiteral("journal")));
+    CThermoDlg &dialog = *owned;
     dialog.show();
     QVERIFY(dialog.m_station.PageServer().IsListening());
     dialog.accept();
@@ -87,6 +89,10 @@ void TestWebPage::livePageFollowsTheRunAndNeedsItsToken()
     QTRY_VERIFY2_WITH_TIMEOUT(value() == QStringLiteral("1234.5"),
                               qPrintable(value() + QLatin1Char(' ') + browser.Evaluate(QStringLiteral("document.getElementById('connection').textContent"))),
                               15000);
+    const auto element = [&](const char *id, const char *what) {
+        return browser.Evaluate(QStringLiteral("document.getElementById('%1').%2").arg(QLatin1String(id), QLatin1String(what)));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(element("alarm", "textContent").startsWith(QStringLiteral("Выше 1200 °C")), 5000);
     // The value follows the instrument's (the feed's tenth of a second and the page's 0.4 s push; room for a busy machine).
     sending = 987.6;
     QTRY_COMPARE_WITH_TIMEOUT(value(), QStringLiteral("987.6"), 2000);
@@ -112,7 +118,15 @@ void TestWebPage::livePageFollowsTheRunAndNeedsItsToken()
         if (picture.open(QIODevice::WriteOnly))
             picture.write(browser.Screenshot());
     }
+    // Stopped: the page says so, without the run's alarm, the value grey.
     dialog.OnStop();
+    QTRY_COMPARE_WITH_TIMEOUT(element("line", "textContent"), QStringLiteral("запись остановлена"), 3000);
+    QCOMPARE(element("alarm", "textContent"), QString());
+    QCOMPARE(element("value", "className"), QStringLiteral("stale"));
+    // The program gone: the page says that too.
+    owned.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(element("line", "textContent"), QStringLiteral("нет связи с программой"), 5000);
+    QCOMPARE(element("age", "className"), QStringLiteral("stale"));
 }
 
 void TestWebPage::overviewShowsEveryStationAndGreysAKilledOne()

@@ -35,9 +35,9 @@ std::optional<WebReply> StationServer::Reply(const QString &path) const
     return std::nullopt;
 }
 
-QByteArray StationServer::Frame(qint64 &sentTenth) const
+QByteArray StationServer::Frame(qint64 &sentChange) const
 {
-    QByteArray frame = m_view.PageJson(sentTenth, QDateTime::currentMSecsSinceEpoch());
-    sentTenth = m_view.NewestTenth();
+    QByteArray frame = m_view.PageJson(sentChange, QDateTime::currentMSecsSinceEpoch());
+    sentChange = m_view.Change();
     return frame;
 }

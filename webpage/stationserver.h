@@ -29,7 +29,7 @@ public:
 
 private:
     std::optional<WebReply> Reply(const QString &path) const;
-    QByteArray Frame(qint64 &sentTenth) const;
+    QByteArray Frame(qint64 &sentChange) const;
 
     const StationView &m_view;
     WebSettings m_settings;

@@ -5,15 +5,34 @@
 using publishpayloads::AppendJsonString;
 using publishpayloads::AppendTemperature;
 
+namespace {
+
+// A reading this far behind the newest, or ahead of it, tells of a clock
+// that was set: the ten minutes start again from it.
+constexpr qint64 kSteppedBackTenths = 20;
+
+} // namespace
+
 void StationView::TakeReadings(const FeedReadings &readings)
 {
+    if (readings.readings.empty())
+        return;
+    ++m_nChange;
     for (const TempSample &reading : readings.readings) {
         const qint64 tenth = reading.utcMs / 100;
+        if (m_nNewestTenth >= 0 && (tenth < m_nNewestTenth - kSteppedBackTenths || tenth > m_nNewestTenth + kSlots)) {
+            m_slots.fill(Slot {});
+            m_nResetChange = m_nChange;
+            m_nNewestTenth = -1;
+        }
+        if (m_nNewestTenth >= 0 && tenth <= m_nNewestTenth - kSlots)
+            continue; // older than the ten minutes
         Slot &slot = m_slots[size_t(tenth % kSlots)];
         if (slot.tenth != tenth)
-            slot = {tenth, reading.temperature, reading.temperature};
+            slot = {tenth, reading.temperature, reading.temperature, m_nChange};
         slot.lowest = std::min(slot.lowest, reading.temperature);
         slot.highest = std::max(slot.highest, reading.temperature);
+        slot.change = m_nChange;
         m_nNewestTenth = std::max(m_nNewestTenth, tenth);
     }
     if (!readings.readings.empty()) {
@@ -62,9 +81,13 @@ QByteArray StationView::StateJson() const
     return publishpayloads::LastPayload(m_last);
 }
 
-QByteArray StationView::PageJson(qint64 afterTenth, qint64 nowMs) const
+QByteArray StationView::PageJson(qint64 afterChange, qint64 nowMs) const
 {
-    QByteArray out = "{\"v\":1,\"now\":" + QByteArray::number(nowMs) + ",\"last\":";
+    QByteArray out = "{\"v\":1,\"now\":" + QByteArray::number(nowMs) + ",\"running\":";
+    out += m_bRunning ? "true" : "false";
+    out += ",\"reset\":";
+    out += afterChange >= 0 && afterChange < m_nResetChange ? "true" : "false";
+    out += ",\"last\":";
     out += m_bHaveReading ? StateJson() : QByteArray("null");
     out += ",\"lineMark\":";
     AppendJsonString(out, m_strLineMark);
@@ -92,18 +115,18 @@ QByteArray StationView::PageJson(qint64 afterTenth, qint64 nowMs) const
         AppendJsonString(out, m_marks[i].second);
         out += ']';
     }
-    // The slots of the last ten minutes newer than the page has: [tenth, lowest, highest].
+    // The slots of the last ten minutes that changed since the viewer's last
+    // frame: [tenth, lowest, highest]. Never more than the slots there are,
+    // whatever the clock says.
     out += "],\"newestTenth\":" + QByteArray::number(m_nNewestTenth) + ",\"slots\":[";
     bool first = true;
-    const qint64 oldest = std::max(afterTenth + 1, nowMs / 100 - kSlots + 1);
-    for (qint64 tenth = oldest; tenth <= m_nNewestTenth; ++tenth) {
-        const Slot &slot = m_slots[size_t(tenth % kSlots)];
-        if (slot.tenth != tenth)
+    for (const Slot &slot : m_slots) {
+        if (slot.tenth < 0 || slot.change <= afterChange || slot.tenth <= m_nNewestTenth - kSlots)
             continue;
         if (!first)
             out += ',';
         first = false;
-        out += '[' + QByteArray::number(tenth) + ',';
+        out += '[' + QByteArray::number(slot.tenth) + ',';
         AppendTemperature(out, slot.lowest);
         out += ',';
         AppendTemperature(out, slot.highest);

@@ -25,15 +25,21 @@ public:
     void TakeEvent(const RunEvent &event);
     void SetAlarm(const QString &text) { m_last.alarm = text; }
     void SetRunState(const QString &text) { m_strRunState = text; }
+    // Whether a run reads the line: after it the page says it stopped.
+    void SetRunning(bool running) { m_bRunning = running; }
     void SetRecordFolder(const QString &folder, const QString &comment);
     // The chart's scale and notes, as the chart window has them.
     void SetChart(double lowest, double highest, std::vector<double> limits);
 
     // The publisher's "last" message.
     QByteArray StateJson() const;
-    // The whole page's state; with the ten minutes' slots newer than
-    // `afterTenth` (all of them for -1). `newestTenth` is the newest slot's.
-    QByteArray PageJson(qint64 afterTenth, qint64 nowMs) const;
+    // The whole page's state, with the ten minutes' slots that changed after
+    // `afterChange` (all of them for -1); Change() is what the state holds
+    // now, for the viewer's next frame. When the clock was stepped (the
+    // readings' times ran back, or far ahead) the ten minutes start again
+    // and the frame says "reset" to a viewer that had slots before.
+    QByteArray PageJson(qint64 afterChange, qint64 nowMs) const;
+    qint64 Change() const { return m_nChange; }
     qint64 NewestTenth() const { return m_nNewestTenth; }
 
 private:
@@ -42,6 +48,7 @@ private:
         qint64 tenth = -1; // ms since 1970 / 100
         double lowest = 0;
         double highest = 0;
+        qint64 change = -1;
     };
 
     publishpayloads::Last m_last;
@@ -56,4 +63,7 @@ private:
     std::vector<std::pair<qint64, QString>> m_marks;
     std::array<Slot, kSlots> m_slots {};
     qint64 m_nNewestTenth = -1;
+    qint64 m_nChange = 0;
+    qint64 m_nResetChange = 0; // the slots before it are gone
+    bool m_bRunning = false;
 };

@@ -18,6 +18,12 @@ function text(id, value) {
     element.textContent = value;
 }
 
+// The value and its age grey, as what is no longer live.
+function stale(yes) {
+  for (const id of ["value", "unit", "age"])
+    document.getElementById(id).classList.toggle("stale", yes);
+}
+
 function show() {
   const last = state.last;
   if (last && last.c !== null) {
@@ -26,11 +32,19 @@ function show() {
     text("age", age < 1.5 ? "сейчас" : Math.round(age) + " с назад");
   }
   const line = document.getElementById("line");
-  const bad = last !== null && last.line !== "ok";
-  text("line", bad ? state.lineMark : (last ? "связь с прибором есть" : ""));
-  line.dataset.state = last ? last.line : "";
+  const bad = state.running && last !== null && last.line !== "ok";
+  let said = "";
+  if (!state.running)
+    said = last ? "запись остановлена" : "";
+  else if (bad)
+    said = state.lineMark;
+  else if (last)
+    said = "связь с прибором есть";
+  text("line", said);
+  line.dataset.state = !state.running ? "stopped" : (last ? last.line : "");
   line.className = bad ? "bad" : "";
-  text("alarm", last && last.alarm ? last.alarm : "");
+  stale(!state.running);
+  text("alarm", state.running && last && last.alarm ? last.alarm : "");
   text("runstate", state.runState);
   text("folder", state.folder ? "Папка: " + state.folder : "");
   text("comment", state.comment);
@@ -148,6 +162,8 @@ function count(g, W, H) {
 
 function take(message) {
   state = JSON.parse(message);
+  if (state.reset)
+    slots.clear(); // the clock was set: the ten minutes start again
   for (const [tenth, low, high] of state.slots)
     slots.set(tenth, [low, high]);
   const oldest = Math.floor(state.now / 100) - 6000;
@@ -164,6 +180,9 @@ function connect() {
   socket.onmessage = (event) => take(event.data);
   socket.onclose = () => {
     text("connection", "нет связи с программой, повтор…");
+    text("line", "нет связи с программой");
+    document.getElementById("line").dataset.state = "away";
+    stale(true);
     slots.clear();
     setTimeout(connect, 2000);
   };
