@@ -30,8 +30,10 @@ Collector::Collector(CollectorOptions options, QObject *parent)
 {
     connect(&m_link, &MqttLink::Connected, this, &Collector::OnConnected);
     connect(&m_link, &MqttLink::Message, this, &Collector::OnMessage);
-    connect(&m_link, &MqttLink::Disconnected, this,
-            [this](const QString &reason) { emit Said(QStringLiteral("broker: disconnected (%1)").arg(reason)); });
+    connect(&m_link, &MqttLink::Disconnected, this, [this](const QString &reason) {
+        emit BrokerChanged(false);
+        emit Said(QStringLiteral("broker: disconnected (%1)").arg(reason));
+    });
     connect(&m_link, &MqttLink::Refused, this,
             [this](MqttLink::Refusal, const QString &reason) { emit Said(QStringLiteral("broker: refused (%1)").arg(reason)); });
 }
@@ -56,6 +58,7 @@ void Collector::OnConnected()
         m_link.Subscribe(topic + "/+/status", 0);
         m_link.Subscribe(topic + "/+/last", 0);
     }
+    emit BrokerChanged(true);
     emit Said(QStringLiteral("broker: connected to %1:%2").arg(m_options.endpoint.host).arg(m_options.endpoint.port));
 }
 

@@ -38,6 +38,8 @@ signals:
     void Said(const QString &line);
     // What a station published, as it comes (readings also when heard again).
     void StatusHeard(const QString &station, const QByteArray &payload);
+    // The collector's own connection to the broker came or went.
+    void BrokerChanged(bool connected);
     void LastHeard(const QString &station, const QByteArray &payload);
     void ReadingsHeard(const QString &station, std::span<const CollectedReading> readings);
 

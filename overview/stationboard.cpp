@@ -4,10 +4,30 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-void StationBoard::TakeStatus(const QString &station, const QByteArray &payload)
+void StationBoard::TakeStatus(const QString &station, const QByteArray &payload, qint64 nowMs)
 {
     // An empty retained message is one being deleted: the station is not there.
-    m_stations[station].online = payload.trimmed() == "online";
+    Station &board = m_stations[station];
+    const bool online = payload.trimmed() == "online";
+    if (board.online && !online)
+        board.wentOfflineMs = nowMs;
+    board.online = online;
+}
+
+void StationBoard::SetBrokerConnected(bool connected, qint64 nowMs)
+{
+    if (connected == m_bBrokerConnected)
+        return;
+    m_bBrokerConnected = connected;
+    m_nBrokerLostMs = connected ? -1 : nowMs;
+    if (connected)
+        return; // the retained states that come now are the truth
+    for (auto &[name, station] : m_stations) {
+        if (!station.online && station.wentOfflineMs >= 0 && nowMs - station.wentOfflineMs <= kWillsBeforeLossMs) {
+            station.online = true;
+            station.wentOfflineMs = -1;
+        }
+    }
 }
 
 void StationBoard::TakeLast(const QString &station, const QByteArray &payload)
@@ -82,6 +102,10 @@ QByteArray StationBoard::Frame(qint64 &sentChange, qint64 nowMs) const
         });
     }
     sentChange = m_nChange;
-    return QJsonDocument(QJsonObject {{QStringLiteral("v"), 1}, {QStringLiteral("now"), nowMs}, {QStringLiteral("stations"), stations}})
+    return QJsonDocument(QJsonObject {{QStringLiteral("v"), 1},
+                                      {QStringLiteral("now"), nowMs},
+                                      {QStringLiteral("broker"), m_bBrokerConnected ? QStringLiteral("connected") : QStringLiteral("lost")},
+                                      {QStringLiteral("brokerLostSince"), m_nBrokerLostMs >= 0 ? QJsonValue(m_nBrokerLostMs) : QJsonValue()},
+                                      {QStringLiteral("stations"), stations}})
         .toJson(QJsonDocument::Compact);
 }

@@ -20,7 +20,13 @@ class StationBoard
 public:
     static constexpr int kSeconds = 600;
 
-    void TakeStatus(const QString &station, const QByteArray &payload);
+    void TakeStatus(const QString &station, const QByteArray &payload, qint64 nowMs);
+    // The collector's own connection to the broker. A broker that shuts down
+    // sends every station's Last Will first: a station that went "offline"
+    // just before the collector lost the broker keeps the state it had.
+    void SetBrokerConnected(bool connected, qint64 nowMs);
+    bool BrokerConnected() const { return m_bBrokerConnected; }
+    static constexpr qint64 kWillsBeforeLossMs = 3000;
     void TakeLast(const QString &station, const QByteArray &payload);
     void TakeReadings(const QString &station, std::span<const publishpayloads::Reading> readings);
 
@@ -45,6 +51,7 @@ private:
     struct Station
     {
         bool online = false;
+        qint64 wentOfflineMs = -1; // when it last went from online to offline
         qint64 lastT = 0;
         std::optional<double> lastC;
         QString line = QStringLiteral("ok");
@@ -57,4 +64,6 @@ private:
 
     std::map<QString, Station> m_stations;
     qint64 m_nChange = 0;
+    bool m_bBrokerConnected = false;
+    qint64 m_nBrokerLostMs = -1;
 };

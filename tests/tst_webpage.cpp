@@ -251,6 +251,19 @@ void TestWebPage::overviewShowsEveryStationAndGreysAKilledOne()
         if (picture.open(QIODevice::WriteOnly))
             picture.write(browser.Screenshot());
     }
+
+    // The broker stopped: a banner says the collector lost it, and the live
+    // station's tile keeps its state (the broker's going sent every Last Will).
+    const auto banner = [&] { return browser.Evaluate(QStringLiteral("document.getElementById('banner').textContent")); };
+    QCOMPARE(banner(), QString());
+    broker.Terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(banner().startsWith(QStringLiteral("Сборщик потерял связь с брокером")), 5000);
+    QTest::qWait(1000);
+    QCOMPARE(state(stations[1]), QStringLiteral("online"));
+    QCOMPARE(background(stations[1]), white);
+    QVERIFY(broker.Start());
+    QTRY_COMPARE_WITH_TIMEOUT(banner(), QString(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(state(stations[1]), QStringLiteral("online"), 20000);
     collector.terminate();
     QVERIFY(collector.waitForFinished(10000));
     QCOMPARE(collector.exitCode(), 0);

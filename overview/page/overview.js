@@ -125,6 +125,12 @@ function draw(tile, grey) {
 function take(message) {
   const frame = JSON.parse(message);
   now = frame.now;
+  // The collector itself away from the broker: the tiles are as they were then.
+  const banner = document.getElementById("banner");
+  text(banner, frame.broker === "lost"
+    ? "Сборщик потерял связь с брокером " + (frame.brokerLostSince ? when(frame.brokerLostSince) : "")
+      + ": станции показаны такими, какими были тогда"
+    : "");
   for (const station of frame.stations)
     show(station);
 }

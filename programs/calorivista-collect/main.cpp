@@ -4,6 +4,7 @@
 #include "quitsignals.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QSysInfo>
 
@@ -189,7 +190,10 @@ int main(int argc, char *argv[])
             return 1;
         }
         QObject::connect(&collector, &Collector::StatusHeard, [&board](const QString &station, const QByteArray &payload) {
-            board.TakeStatus(station, payload);
+            board.TakeStatus(station, payload, QDateTime::currentMSecsSinceEpoch());
+        });
+        QObject::connect(&collector, &Collector::BrokerChanged, [&board](bool connected) {
+            board.SetBrokerConnected(connected, QDateTime::currentMSecsSinceEpoch());
         });
         QObject::connect(&collector, &Collector::LastHeard, [&board](const QString &station, const QByteArray &payload) {
             board.TakeLast(station, payload);

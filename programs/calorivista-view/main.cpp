@@ -2,11 +2,13 @@
 #include "appicon.h"
 #include "messageseam.h"
 #include "nativename.h"
+#include "qttranslations.h"
 #include "runwindow.h"
 #include "settingsstore.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -29,6 +31,10 @@ int main(int argc, char *argv[])
     app.setOrganizationName(QStringLiteral("Calorivista"));
     app.setApplicationName(QStringLiteral("Calorivista"));
     app.setWindowIcon(AppIcon());
+    // Qt's own texts (the file dialogs' "Save", "Cancel") in Russian, as in the program.
+    QTranslator qtTexts;
+    if (LoadQtTranslations(qtTexts))
+        app.installTranslator(&qtTexts);
 
     MessageSeam messages;
     RunWindow window(messages);
