@@ -18,7 +18,7 @@ RunWindowHost::RunWindowHost(MessageSeam &messages, Station &station, QObject *p
 
 RunWindowHost::~RunWindowHost() = default;
 
-void RunWindowHost::Open(const QString &folder)
+void RunWindowHost::Open(const QString &folder, const std::vector<std::pair<qint64, float>> &unsaved)
 {
     if (!m_pWindow) {
         m_pWindow = std::make_unique<RunWindow>(m_messages);
@@ -35,6 +35,8 @@ void RunWindowHost::Open(const QString &folder)
         return;
     if (!IsFolder(folder) || !m_pWindow->OpenFolder(folder))
         m_pWindow->OnOpen();
+    else if (ShowsTheRun() && !unsaved.empty())
+        m_pWindow->TakeLiveReadings(unsaved); // from the run's start, not from now
 }
 
 void RunWindowHost::FilesWritten()

@@ -24,7 +24,9 @@ public:
     ~RunWindowHost() override;
 
     // Shows the window on `folder`, or asks for one when it is no folder.
-    void Open(const QString &folder);
+    // Opened on the run going on, it shows its readings not yet in a file,
+    // `unsaved` (oldest first), too.
+    void Open(const QString &folder, const std::vector<std::pair<qint64, float>> &unsaved = {});
     // The folder a run records into (empty: none).
     void SetRunFolder(const QString &folder) { m_strRunFolder = folder; }
     // A save of the run wrote its files.

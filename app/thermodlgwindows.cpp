@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QMenu>
 
+#include <algorithm>
+
 using namespace thermodlg;
 
 void CThermoDlg::OnSettings()
@@ -130,5 +132,15 @@ void CThermoDlg::OnExportCsv()
 
 void CThermoDlg::OnViewRun()
 {
-    m_runWindow.Open(RecordFolderShown());
+    // The run's readings not yet in a data file: every one newer than the save mark.
+    std::vector<std::pair<qint64, float>> unsaved;
+    if (m_bRunning) {
+        m_reader.Lock();
+        const SampleList &store = m_reader.Samples();
+        for (int i = 0; i < store.GetCount() && store.GetAt(i) != m_pSaveMark; ++i) // newest first
+            unsaved.emplace_back(store.GetAt(i)->utcMs, float(store.GetAt(i)->temperature));
+        m_reader.Unlock();
+        std::reverse(unsaved.begin(), unsaved.end());
+    }
+    m_runWindow.Open(RecordFolderShown(), unsaved);
 }

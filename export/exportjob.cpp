@@ -6,6 +6,7 @@
 #include "nativefs.h"
 #include "runpicture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImageWriter>
 
@@ -89,6 +90,12 @@ ExportResult ExportRecordFolder(const ExportRequest &request, const std::functio
         result.cancelled = true;
         return result;
     }
+    // The folder and its comment over the picture.
+    QString title = QDir::toNativeSeparators(QDir(request.folder).absolutePath());
+    const QString comment = result.comment.simplified();
+    if (!comment.isEmpty())
+        title += QStringLiteral(" — ") + comment;
+    run.SetTitle(title);
     // The operator's marks and the alarms raised, from the run's events.
     for (const FolderEvent &event : ReadFolderEvents(request.folder)) {
         if (event.event == QStringLiteral("mark"))

@@ -2,6 +2,7 @@
 
 #include "axissteps.h"
 #include "csvwriter.h"
+#include "labellayout.h"
 #include "localtimeline.h"
 
 #include <QPainter>
@@ -134,8 +135,13 @@ QImage RunPicture::Finish(LocalTimeLine &timeLine) const
     painter.drawText(QRect(0, H - 26, W - 10, 20), Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("время (с %1)").arg(from));
 
-    // The marks and alarms of the run, under the curve.
+    // The marks and alarms of the run, under the curve; their labels at the
+    // plot's top in up to three rows, none over another nor past the plot.
     const qint64 noteSpan = std::max<qint64>(1, m_nLastMs - m_nFirstMs);
+    const QFontMetrics metrics = painter.fontMetrics();
+    std::vector<const Noted *> shown;
+    std::vector<LabelRequest> requests;
+    std::vector<QString> labels;
     for (const Noted &note : m_notes) {
         if (note.utcMs < m_nFirstMs || note.utcMs > m_nLastMs)
             continue;
@@ -143,8 +149,23 @@ QImage RunPicture::Finish(LocalTimeLine &timeLine) const
         const QColor colour = note.alarm ? QColor(220, 0, 0) : QColor(0, 0, 200);
         painter.setPen(QPen(colour, 1, note.alarm ? Qt::DashLine : Qt::SolidLine));
         painter.drawLine(x, m_plot.top(), x, m_plot.bottom());
-        painter.setPen(colour);
-        painter.drawText(QRect(x + 3, m_plot.top() + 2, 300, 20), Qt::AlignLeft | Qt::AlignTop, note.label);
+        labels.push_back(metrics.elidedText(note.label, Qt::ElideRight, std::min(300, m_plot.width() - 6)));
+        shown.push_back(&note);
+        requests.push_back({double(x), double(metrics.horizontalAdvance(labels.back()))});
+    }
+    const std::vector<LabelPlace> places = LayOutLabels(requests, m_plot.left() + 2, m_plot.right() - 2, 3);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (places[i].row < 0)
+            continue;
+        painter.setPen(shown[i]->alarm ? QColor(220, 0, 0) : QColor(0, 0, 200));
+        painter.drawText(QPointF(places[i].left, m_plot.top() + 2 + metrics.ascent() + places[i].row * (metrics.height() + 2)),
+                         labels[i]);
+    }
+    // The folder and its comment as the title.
+    if (!m_strTitle.isEmpty()) {
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(m_plot.left(), 4, m_plot.width(), m_plot.top() - 8), Qt::AlignHCenter | Qt::AlignVCenter,
+                         metrics.elidedText(m_strTitle, Qt::ElideMiddle, m_plot.width()));
     }
 
     // The curve: a polyline per stretch without a gap.

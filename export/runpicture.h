@@ -24,6 +24,8 @@ public:
     // A moment of the run to mark on the picture (an operator's mark, an
     // alarm raised): a line at its time, its label at the top.
     void Note(qint64 utcMs, const QString &label, bool alarm);
+    // A line over the plot: the folder and its comment.
+    void SetTitle(const QString &title) { m_strTitle = title; }
     QImage Finish(LocalTimeLine &timeLine) const;
 
     bool IsEmpty() const { return m_nCount == 0; }
@@ -53,4 +55,5 @@ private:
         bool alarm;
     };
     std::vector<Noted> m_notes;
+    QString m_strTitle;
 };

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <cstring>
 
@@ -26,6 +27,20 @@ bool FolderSeries::ReadNew(QString *error, const std::function<bool(int, int)> &
             fresh << name;
     const auto take = [this](const FolderReading &reading) {
         m_series.Append(reading.utcMs, float(reading.celsius), reading.line);
+        // The length measured by the readings themselves: a clock set back
+        // counts as one usual interval, not as time gone backwards.
+        if (m_nPreviousMs >= 0) {
+            const qint64 interval = reading.utcMs - m_nPreviousMs;
+            if (interval < -1000)
+                m_bSteppedBack = true;
+            if (interval >= 0) {
+                m_nElapsedMs += interval;
+                m_nIntervalMs = interval;
+            } else {
+                m_nElapsedMs += m_nIntervalMs;
+            }
+        }
+        m_nPreviousMs = reading.utcMs;
     };
     for (int i = 0; i < fresh.size(); ++i) {
         // A file that cannot be opened now is tried again the next time.
@@ -78,4 +93,29 @@ std::pair<qint64, qint64> FolderSeries::WholeSpan() const
 void FolderSeries::ReadEvents()
 {
     m_events = ReadFolderEvents(m_strFolder);
+    // Each run's events run from its start to the next run's start; a run
+    // none of whose readings is in the folder any more drops out.
+    QList<qsizetype> starts;
+    for (qsizetype i = 0; i < m_events.size(); ++i)
+        if (m_events[i].event == QLatin1String("run-start"))
+            starts.append(i);
+    if (starts.isEmpty() || m_series.IsEmpty())
+        return;
+    QList<FolderEvent> kept;
+    for (qsizetype r = 0; r < starts.size(); ++r) {
+        const qsizetype from = starts[r];
+        const qsizetype to = r + 1 < starts.size() ? starts[r + 1] : m_events.size();
+        qint64 endMs = m_events[to - 1].utcMs;
+        for (qsizetype i = from; i < to; ++i)
+            endMs = std::max(endMs, m_events[i].utcMs);
+        if (r + 1 < starts.size())
+            endMs = std::max(endMs, m_events[to].utcMs - 1);
+        else
+            endMs = std::numeric_limits<qint64>::max() - 1; // the last run may still be recording
+        const qint64 at = m_series.LowerBound(m_events[from].utcMs);
+        if (at < m_series.Size() && m_series.TimeAt(at) <= endMs)
+            kept.append(m_events.mid(from, to - from));
+    }
+    // Events before the first run's start belong to no run: they are left out.
+    m_events = kept;
 }

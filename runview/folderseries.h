@@ -28,7 +28,9 @@ public:
     // new run that starts over from "0000"): then only reading the folder
     // afresh shows what it holds.
     bool FilesChanged() const;
-    // Reads "events.csv" again.
+    // Reads "events.csv" again: the events of the runs whose readings are in
+    // the folder (a run that started over an older one's folder from "0000"
+    // leaves the older run's events in the file).
     void ReadEvents();
 
     const QString &Folder() const { return m_strFolder; }
@@ -41,6 +43,12 @@ public:
     const QList<FolderEvent> &Events() const { return m_events; }
     const QList<ExportProblem> &Problems() const { return m_reader.Problems(); }
     int FilesRead() const { return int(m_read.size()); }
+    // Whether a reading's time ran back by more than a second from the one
+    // before it (the clock was set back during a run), and the folder's
+    // length as its readings measured it, such a step counted as one
+    // interval of the readings.
+    bool ClockSteppedBack() const { return m_bSteppedBack; }
+    qint64 ElapsedMs() const { return m_nElapsedMs; }
 
 private:
     QString m_strFolder;
@@ -54,4 +62,8 @@ private:
     };
     QHash<QString, Stamp> m_read; // the data files read, as they were then
     QList<FolderEvent> m_events;
+    qint64 m_nPreviousMs = -1;
+    qint64 m_nIntervalMs = 0;
+    qint64 m_nElapsedMs = 0;
+    bool m_bSteppedBack = false;
 };

@@ -26,10 +26,17 @@ void RunChart::ShowAll()
     const auto [first, last] = m_plot.Bounds();
     // A little room at the ends, so that the first and last readings show.
     const double span = std::max<double>(RunPlot::kSmallestSpanMs, double(last - first));
-    ShowSpan(double(first) - span / 100, double(last) + span / 100);
+    Show(double(first) - span / 100, double(last) + span / 100);
+    m_bShowingAll = true; // and so it stays as the run grows
 }
 
 void RunChart::ShowSpan(double fromMs, double toMs)
+{
+    Show(fromMs, toMs);
+    m_bShowingAll = false;
+}
+
+void RunChart::Show(double fromMs, double toMs)
 {
     m_plot.ShowSpan(fromMs, toMs);
     update();

@@ -22,7 +22,10 @@ public:
     RunPlot &Plot() { return m_plot; }
     const RunPlot &Plot() const { return m_plot; }
 
+    // The whole run, from its start (or first reading) to its newest reading
+    // or stop; it stays the whole run as the run grows, until the view is moved.
     void ShowAll();
+    bool ShowsAll() const { return m_bShowingAll; }
     void ShowSpan(double fromMs, double toMs);
     std::optional<std::pair<qint64, qint64>> Selection() const { return m_selection; }
     void SetSelection(std::optional<std::pair<qint64, qint64>> selection);
@@ -50,6 +53,7 @@ protected:
 
 private:
     enum class Drag { None, Pan, Zoom, Select };
+    void Show(double fromMs, double toMs);
 
     RunPlot m_plot;
     Drag m_drag = Drag::None;
@@ -59,4 +63,5 @@ private:
     std::optional<std::pair<qint64, qint64>> m_selection;
     std::optional<int> m_cursorX;
     std::optional<std::pair<qint64, double>> m_cursorReading;
+    bool m_bShowingAll = false;
 };

@@ -1,5 +1,7 @@
 #include "runplot.h"
 
+#include "labellayout.h"
+
 #include "axissteps.h"
 #include "localtimeline.h"
 
@@ -105,6 +107,8 @@ void RunPlot::Render(QPainter &painter, const QRect &area) const
     if (m_pSeries)
         DrawSeries(painter, plot, *m_pSeries, 0, kCurveColour);
     DrawTail(painter, plot);
+    if (m_pCompared)
+        DrawLegend(painter, plot);
     painter.restore();
     DrawEvents(painter, plot);
 
@@ -225,13 +229,42 @@ void RunPlot::DrawTimeAxis(QPainter &painter, const QRect &plot) const
                      QStringLiteral("время (с %1)").arg(QDateTime::fromMSecsSinceEpoch(from).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))));
 }
 
+void RunPlot::DrawLegend(QPainter &painter, const QRect &plot) const
+{
+    // Which curve is which: a short line in each colour and the run's name, top left.
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int line = metrics.height() + 2;
+    const QString names[2] = {metrics.elidedText(m_strOwnName, Qt::ElideMiddle, plot.width() / 2),
+                              metrics.elidedText(m_strComparedName, Qt::ElideMiddle, plot.width() / 2)};
+    const int width = std::max(metrics.horizontalAdvance(names[0]), metrics.horizontalAdvance(names[1])) + 40;
+    const QRect box(plot.left() + 8, plot.top() + 8, width, 2 * line + 8);
+    painter.fillRect(box, Qt::white);
+    painter.setPen(Qt::gray);
+    painter.drawRect(box);
+    const QColor colours[2] = {kCurveColour, kComparedColour};
+    for (int i = 0; i < 2; ++i) {
+        const int y = box.top() + 4 + i * line + line / 2;
+        painter.setPen(QPen(colours[i], 3));
+        painter.drawLine(box.left() + 6, y, box.left() + 28, y);
+        painter.setPen(colours[i]);
+        painter.drawText(QPoint(box.left() + 34, y + metrics.ascent() / 2 - 1), names[i]);
+    }
+}
+
 void RunPlot::DrawEvents(QPainter &painter, const QRect &plot) const
 {
     if (!m_pEvents)
         return;
-    // Labels above the plot in up to two rows, so that near ones do not cover each other.
+    // Labels above the plot in up to two rows, none over another, none past the plot's ends.
     const QFontMetrics metrics = painter.fontMetrics();
-    std::array<double, 2> rowEnd {-1e9, -1e9};
+    struct Tick
+    {
+        double x;
+        EventLook look;
+        QString label;
+    };
+    std::vector<Tick> ticks;
+    std::vector<LabelRequest> requests;
     for (const FolderEvent &event : *m_pEvents) {
         const std::optional<EventLook> look = LookOf(event);
         const double x = std::round(XOf(plot, double(event.utcMs))) + 0.5;
@@ -239,17 +272,17 @@ void RunPlot::DrawEvents(QPainter &painter, const QRect &plot) const
             continue;
         painter.setPen(QPen(look->colour, 1, look->style));
         painter.drawLine(QPointF(x, plot.top() - 6), QPointF(x, plot.bottom()));
-        const QString label = metrics.elidedText(look->label, Qt::ElideRight, 220);
-        const int row = x > rowEnd[0] ? 0 : x > rowEnd[1] ? 1 : -1;
-        if (row < 0)
+        const QString label = metrics.elidedText(look->label, Qt::ElideRight, std::min(220, plot.width()));
+        ticks.push_back({x, *look, label});
+        requests.push_back({x, double(metrics.horizontalAdvance(label))});
+    }
+    const std::vector<LabelPlace> places = LayOutLabels(requests, plot.left(), plot.right(), 2);
+    for (size_t i = 0; i < ticks.size(); ++i) {
+        if (places[i].row < 0)
             continue; // too crowded: the tick stays, its label is left out
-        const double y = plot.top() - 8 - (1 - row) * (metrics.height() + 1) - metrics.descent();
-        const int width = metrics.horizontalAdvance(label);
-        // At the right edge the label goes to the tick's left.
-        const double left = x + 2 + width > plot.right() + 14 ? x - 2 - width : x + 2;
-        painter.setPen(look->colour);
-        painter.drawText(QPointF(left, y), label);
-        rowEnd[size_t(row)] = left + width + 6;
+        const double y = plot.top() - 8 - places[i].row * (metrics.height() + 1) - metrics.descent();
+        painter.setPen(ticks[i].look.colour);
+        painter.drawText(QPointF(places[i].left, y), ticks[i].label);
     }
 }
 
@@ -301,5 +334,11 @@ std::pair<qint64, qint64> RunPlot::Bounds() const
         take(m_pTail->front().first, m_pTail->back().first);
     if (m_pCompared && !m_pCompared->IsEmpty())
         take(m_pCompared->FirstMs() + m_nComparedShiftMs, m_pCompared->LastMs() + m_nComparedShiftMs);
+    // The run's start and stop belong to it: its first reading comes after the start.
+    if (m_pEvents) {
+        for (const FolderEvent &event : *m_pEvents)
+            if (event.event == QLatin1String("run-start") || event.event == QLatin1String("run-stop"))
+                take(event.utcMs, event.utcMs);
+    }
     return {first, last};
 }

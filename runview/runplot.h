@@ -37,6 +37,12 @@ public:
         m_nComparedShiftMs = shiftMs;
     }
     qint64 ComparedShiftMs() const { return m_nComparedShiftMs; }
+    // The two runs' names in a legend, while one is compared with the other.
+    void SetLegend(QString own, QString compared)
+    {
+        m_strOwnName = std::move(own);
+        m_strComparedName = std::move(compared);
+    }
     // Readings not in a data file yet (a run going on), drawn after the series.
     void SetTail(const std::vector<std::pair<qint64, float>> *tail) { m_pTail = tail; }
     void SetLimits(std::vector<double> limits) { m_limits = std::move(limits); }
@@ -68,11 +74,13 @@ private:
     void DrawTail(QPainter &painter, const QRect &plot) const;
     void DrawTimeAxis(QPainter &painter, const QRect &plot) const;
     void DrawEvents(QPainter &painter, const QRect &plot) const;
+    void DrawLegend(QPainter &painter, const QRect &plot) const;
 
     const RunSeries *m_pSeries = nullptr;
     const QList<FolderEvent> *m_pEvents = nullptr;
     const RunSeries *m_pCompared = nullptr;
     qint64 m_nComparedShiftMs = 0;
+    QString m_strOwnName, m_strComparedName;
     const std::vector<std::pair<qint64, float>> *m_pTail = nullptr;
     std::vector<double> m_limits;
     std::optional<std::pair<qint64, qint64>> m_selection;

@@ -1,5 +1,7 @@
 #include "runstatistics.h"
 
+#include "folderseries.h"
+
 #include <algorithm>
 
 namespace {
@@ -23,6 +25,15 @@ RunStatistics ComputeStatistics(const RunSeries &series, const QList<FolderEvent
     stats.readings = end - first;
     stats.startMs = series.TimeAt(first);
     stats.endMs = series.TimeAt(end - 1);
+    // From the start to the stop, as the run's line says it.
+    for (const FolderEvent &event : events) {
+        if (event.utcMs < fromMs || event.utcMs > toMs)
+            continue;
+        if (event.event == QLatin1String("run-start"))
+            stats.startMs = std::min(stats.startMs, event.utcMs);
+        else if (event.event == QLatin1String("run-stop"))
+            stats.endMs = std::max(stats.endMs, event.utcMs);
+    }
 
     const std::vector<qint64> &gaps = series.GapsBefore();
     auto gap = std::upper_bound(gaps.begin(), gaps.end(), first); // the first gap with both ends inside
@@ -30,9 +41,9 @@ RunStatistics ComputeStatistics(const RunSeries &series, const QList<FolderEvent
 
     double sum = 0;
     stats.lowest = stats.highest = series.CelsiusAt(first);
-    stats.lowestMs = stats.highestMs = stats.startMs;
+    stats.lowestMs = stats.highestMs = series.TimeAt(first);
     qint64 minuteBack = first; // the last reading at least a minute before the current one
-    qint64 previousMs = stats.startMs;
+    qint64 previousMs = series.TimeAt(first);
     double previous = series.CelsiusAt(first);
     for (qint64 i = first; i < end; ++i) {
         const qint64 ms = series.TimeAt(i);
@@ -72,5 +83,14 @@ RunStatistics ComputeStatistics(const RunSeries &series, const QList<FolderEvent
         previous = celsius;
     }
     stats.mean = sum / double(stats.readings);
+    return stats;
+}
+
+RunStatistics FolderStatistics(const FolderSeries &run, qint64 fromMs, qint64 toMs, std::optional<double> threshold)
+{
+    RunStatistics stats = ComputeStatistics(run.Series(), run.Events(), fromMs, toMs, threshold);
+    const auto [first, last] = run.WholeSpan();
+    if (run.ClockSteppedBack() && fromMs <= first && toMs >= last)
+        stats.elapsedMs = run.ElapsedMs();
     return stats;
 }

@@ -3,6 +3,8 @@
 #include "eventsfile.h"
 #include "runseries.h"
 
+class FolderSeries;
+
 #include <QString>
 
 #include <map>
@@ -33,11 +35,21 @@ struct RunStatistics
     std::optional<double> largestFall; // °C, positive
     qint64 fallEndMs = 0;
     std::map<QString, int> alarms; // raised, by event kind ("alarm-high", …)
+    // The run's length as the readings measured it, where the clock was set
+    // back during it (its start and stop then say nothing of its length).
+    std::optional<qint64> elapsedMs;
 
-    qint64 DurationMs() const { return endMs - startMs; }
+    // From the start to the stop: a run's start and stop events where the
+    // span holds them, else its first and last reading.
+    qint64 DurationMs() const { return elapsedMs ? *elapsedMs : endMs - startMs; }
 };
 
 // The figures of the readings from `fromMs` to `toMs` (both included) and of
-// the alarms raised then.
+// the alarms raised then; the span starts at a run's start and ends at its
+// stop where those are in it.
 RunStatistics ComputeStatistics(const RunSeries &series, const QList<FolderEvent> &events, qint64 fromMs, qint64 toMs,
                                 std::optional<double> threshold);
+
+// The same for a record folder's span; for the whole of a folder whose clock
+// was set back during a run, its length as its readings measured it.
+RunStatistics FolderStatistics(const FolderSeries &run, qint64 fromMs, qint64 toMs, std::optional<double> threshold);

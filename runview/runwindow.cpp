@@ -165,11 +165,24 @@ bool RunWindow::OpenFolder(const QString &folder)
     return true;
 }
 
+std::unique_ptr<FolderSeries> RunWindow::ReadCompared(const QString &folder)
+{
+    std::unique_ptr<FolderSeries> other = ReadFolder(folder);
+    if (other && other->Series().IsEmpty()) {
+        // A parent folder, say: nothing to lay over the run, and the operator is told.
+        m_messages.Show(WarningMessage(QStringLiteral("В папке %1 нет файлов данных: сравнивать не с чем.")
+                                           .arg(QDir::toNativeSeparators(folder)),
+                                       kCaption));
+        return nullptr;
+    }
+    return other;
+}
+
 bool RunWindow::CompareWith(const QString &folder, Align align, const QString &ownMark, const QString &otherMark)
 {
     if (!m_pRun)
         return false;
-    std::unique_ptr<FolderSeries> other = ReadFolder(folder);
+    std::unique_ptr<FolderSeries> other = ReadCompared(folder);
     if (!other)
         return false;
     m_pCompared = std::move(other);
@@ -193,6 +206,7 @@ void RunWindow::AlignCompared()
             shift = *own - *other;
     }
     m_pChart->Plot().SetCompared(&m_pCompared->Series(), shift);
+    m_pChart->Plot().SetLegend(QDir::toNativeSeparators(m_pRun->Folder()), QDir::toNativeSeparators(m_pCompared->Folder()));
     m_pChart->update();
 }
 
@@ -203,8 +217,10 @@ void RunWindow::TakeLiveReadings(std::span<const std::pair<qint64, float>> readi
     const double end = m_pChart->Plot().FromMs() + m_pChart->Plot().SpanMs();
     const qint64 lastBefore = m_tail.empty() ? m_pRun->Series().LastMs() : m_tail.back().first;
     m_tail.insert(m_tail.end(), readings.begin(), readings.end());
-    // A view that showed the newest reading keeps showing it.
-    if (end >= double(lastBefore)) {
+    // The whole run stays the whole run; a view that showed the newest reading keeps showing it.
+    if (m_pChart->ShowsAll()) {
+        m_pChart->ShowAll();
+    } else if (end >= double(lastBefore)) {
         const double grown = double(m_tail.back().first - lastBefore);
         m_pChart->ShowSpan(m_pChart->Plot().FromMs() + grown, end + grown);
     } else {
@@ -246,7 +262,10 @@ void RunWindow::FilesWritten()
         return true;
     });
     m_tail.erase(m_tail.begin(), keep);
-    m_pChart->update();
+    if (m_pChart->ShowsAll())
+        m_pChart->ShowAll();
+    else
+        m_pChart->update();
     m_statisticsDelay.start();
 }
 
@@ -255,7 +274,10 @@ void RunWindow::EventsChanged()
     if (!m_pRun)
         return;
     m_pRun->ReadEvents();
-    m_pChart->update();
+    if (m_pChart->ShowsAll())
+        m_pChart->ShowAll(); // a stop ends the whole run
+    else
+        m_pChart->update();
     m_statisticsDelay.start();
 }
 
@@ -290,7 +312,7 @@ void RunWindow::RefreshStatistics()
         return;
     }
     const auto [from, to] = Span();
-    m_statistics = ComputeStatistics(m_pRun->Series(), m_pRun->Events(), from, to, m_threshold);
+    m_statistics = FolderStatistics(*m_pRun, from, to, m_threshold);
     QString html = QStringLiteral("<b>%1</b><table cellspacing=\"3\">")
                        .arg(m_pChart->Selection() ? QStringLiteral("Выделенный участок") : QStringLiteral("Вся запись"));
     for (const auto &[label, value] : StatisticsRows(m_statistics))
@@ -389,7 +411,7 @@ void RunWindow::OnCompare()
     const std::optional<QString> folder = ChooseFolder();
     if (!folder)
         return;
-    std::unique_ptr<FolderSeries> other = ReadFolder(*folder);
+    std::unique_ptr<FolderSeries> other = ReadCompared(*folder);
     if (!other)
         return;
     // How to lay the two over each other.
@@ -463,7 +485,7 @@ bool RunWindow::WriteReport(const QString &path, QString *error)
     RunReportContent content;
     content.run = m_pRun.get();
     std::tie(content.fromMs, content.toMs) = Span();
-    content.statistics = ComputeStatistics(m_pRun->Series(), m_pRun->Events(), content.fromMs, content.toMs, m_threshold);
+    content.statistics = FolderStatistics(*m_pRun, content.fromMs, content.toMs, m_threshold);
     content.limits = m_limits;
     QString reason;
     return WriteRunReport(path, content, error ? error : &reason);
@@ -496,12 +518,15 @@ void RunWindow::AskAndWrite(const QString &caption, const QString &suffix, const
     if (path.isEmpty())
         return;
     QString error;
-    if (!write(WithSuffix(path, suffix), &error)) {
-        QString text = QStringLiteral("Не удалось записать %1").arg(QDir::toNativeSeparators(path));
+    const QString written = WithSuffix(path, suffix);
+    if (!write(written, &error)) {
+        QString text = QStringLiteral("Не удалось записать %1").arg(QDir::toNativeSeparators(written));
         if (!error.isEmpty())
             text += QStringLiteral(": ") + error;
         m_messages.Show(ErrorMessage(text, kCaption));
+        return;
     }
+    m_messages.Show(InformationMessage(QStringLiteral("Записано: %1").arg(QDir::toNativeSeparators(written)), kCaption));
 }
 
 void RunWindow::OnExportCsv()

@@ -69,6 +69,8 @@ private:
     void AlignCompared();
     std::optional<QString> ChooseFolder();
     std::unique_ptr<FolderSeries> ReadFolder(const QString &folder);
+    // A folder to compare with: none, and said, when it holds no readings.
+    std::unique_ptr<FolderSeries> ReadCompared(const QString &folder);
 
     MessageSeam &m_messages;
     std::unique_ptr<FolderSeries> m_pRun;

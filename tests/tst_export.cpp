@@ -410,7 +410,11 @@ void TestExport::pictureShowsTheRunsMarksAndAlarms()
                  "2026-12-09T14:00:00.000+01:00,run-start,,\"0000 печь 3\"\r\n"
                  "2026-12-09T14:00:30.000+01:00,mark,1030.0,\"дверь открыта, проба 2\"\r\n"
                  "2026-12-09T14:00:45.000+01:00,alarm-high,1045.0,Выше 1040 °C\r\n"
-                 "2026-12-09T14:00:55.000+01:00,alarm-clear,1055.0,Выше 1040 °C\r\n");
+                 "2026-12-09T14:00:55.000+01:00,alarm-clear,1055.0,Выше 1040 °C\r\n"
+                 // Two a moment apart at the right end: their labels must neither
+                 // cover each other nor run past the plot.
+                 "2026-12-09T14:00:59.000+01:00,alarm-rate,1059.0,Быстрее 300 °C/мин\r\n"
+                 "2026-12-09T14:00:59.500+01:00,mark,1059.0,вентиль закрыт\r\n");
     events.close();
     const QString png = dir.filePath(QStringLiteral("run.png"));
     QProcess exporter;
@@ -430,6 +434,36 @@ void TestExport::pictureShowsTheRunsMarksAndAlarms()
     QVERIFY2(column(800, QColor(0, 0, 200)) > 500, qPrintable(QString::number(column(800, QColor(0, 0, 200)))));
     QVERIFY2(column(1120, QColor(220, 0, 0)) > 200, qPrintable(QString::number(column(1120, QColor(220, 0, 0)))));
     QCOMPARE(column(1333, QColor(220, 0, 0)), 0);
+
+    // No label past the plot's right edge; the two late labels in rows of
+    // their own (their ticks at x = 1419 and 1429 left out of the count).
+    const QRect plot(160, 90, 1280, 720);
+    int outside = 0;
+    int redTop = 900, redBottom = -1, blueTop = 900, blueBottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const bool red = c == QColor(220, 0, 0), blue = c == QColor(0, 0, 200);
+            if (!red && !blue)
+                continue;
+            if (x > plot.right() + 1)
+                ++outside;
+            if (x < 1300 || std::abs(x - 1419) <= 1 || std::abs(x - 1429) <= 1 || y > plot.top() + 80)
+                continue;
+            (red ? redTop : blueTop) = std::min(red ? redTop : blueTop, y);
+            (red ? redBottom : blueBottom) = std::max(red ? redBottom : blueBottom, y);
+        }
+    }
+    QCOMPARE(outside, 0);
+    QVERIFY2(redBottom >= 0 && blueBottom >= 0, "the late labels are not drawn");
+    QVERIFY2(redBottom < blueTop || blueBottom < redTop,
+             qPrintable(QStringLiteral("red text rows %1-%2, blue %3-%4").arg(redTop).arg(redBottom).arg(blueTop).arg(blueBottom)));
+    // The folder and its comment as the title, over the plot.
+    int title = 0;
+    for (int y = 4; y < plot.top() - 4; ++y)
+        for (int x = plot.left(); x <= plot.right(); ++x)
+            title += qGray(image.pixel(x, y)) < 128; // text, smoothed or not
+    QVERIFY2(title > 100, qPrintable(QString::number(title)));
 }
 
 QTEST_GUILESS_MAIN(TestExport)

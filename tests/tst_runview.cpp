@@ -15,6 +15,7 @@
 #include "testsupport.h"
 #include "thermodlg.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -36,6 +37,7 @@ private slots:
     void pyramidAgreesWithEveryReading_data();
     void pyramidAgreesWithEveryReading();
     void runWindowFollowsMeasuresDrawsAndReports();
+    void reusedFolderReportsOnlyTheRunsItHolds();
 };
 
 void TestRunView::pyramidAgreesWithEveryReading_data()
@@ -218,8 +220,26 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     QVERIFY(dialog.m_runWindow.Window());
     RunWindow &window = *dialog.m_runWindow.Window();
     QCOMPARE(window.Folder(), dialog.m_recorder.Folder());
+    // The whole run from its start, the readings not yet in a file included,
+    // and so it stays while it grows.
+    const auto runStart = [&] {
+        for (const FolderEvent &event : window.Run()->Events())
+            if (event.event == QLatin1String("run-start"))
+                return event.utcMs;
+        return qint64(-1);
+    };
+    QVERIFY(window.Chart().ShowsAll());
+    QVERIFY(runStart() > 0);
+    QVERIFY2(window.Chart().Plot().FromMs() <= double(runStart()),
+             qPrintable(QStringLiteral("the axis begins %1 ms after the start").arg(window.Chart().Plot().FromMs() - double(runStart()))));
+    const double spanAtOpen = window.Chart().Plot().SpanMs();
+    QVERIFY2(spanAtOpen > 10000, qPrintable(QString::number(spanAtOpen))); // the twelve seconds so far, not the last few
     const qint64 atOpen = window.Run()->Series().Size();
     QTRY_VERIFY_WITH_TIMEOUT(window.Run()->Series().Size() > atOpen, 8000);
+    QTest::qWait(1000);
+    QVERIFY(window.Chart().ShowsAll());
+    QVERIFY(window.Chart().Plot().FromMs() <= double(runStart()));
+    QVERIFY(window.Chart().Plot().SpanMs() > spanAtOpen + 1000);
     // More than a minute after the gap, for the changes over a minute.
     QTest::qWait(int(std::max<qint64>(0, 74000 - running.elapsed())));
     dialog.OnStop();
@@ -256,6 +276,12 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     QVERIFY(stats.largestRise && stats.largestFall);
     QVERIFY2(std::abs(*stats.largestRise - expected.rise) < 0.01, qPrintable(QString::number(*stats.largestRise)));
     QVERIFY(std::abs(*stats.largestFall - expected.fall) < 0.01);
+    // One duration: from the run's start to its stop.
+    qint64 stopMs = -1;
+    for (const FolderEvent &event : window.Run()->Events())
+        if (event.event == QLatin1String("run-stop"))
+            stopMs = event.utcMs;
+    QCOMPARE(stats.DurationMs(), stopMs - runStart());
 
     // The chart: the gap open, the mark where its time is.
     window.resize(1200, 700);
@@ -352,9 +378,35 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
                 out.write(fields[0] + ' ' + QByteArray::number(fields[1].toDouble() + 10, 'f', 1) + "\r\n");
         }
     }
+    // A folder that holds no data files (the folder above the run's) is refused, and said.
+    const qsizetype shownBefore = messages.shown.size();
+    QVERIFY(!window.CompareWith(dir.path(), RunWindow::Align::Starts));
+    QCOMPARE(messages.shown.size(), shownBefore + 1);
+    QVERIFY2(messages.shown.last().text.contains(QStringLiteral("нет файлов данных")), qPrintable(messages.shown.last().text));
     QVERIFY(window.CompareWith(warmer, RunWindow::Align::Starts));
     QApplication::sendEvent(&window.Chart(), &move);
     QVERIFY2(window.Readout().contains(QStringLiteral("разница -10.0 °C")), qPrintable(window.Readout()));
+    // A legend names both runs, each in its curve's colour.
+    const QImage compared = window.Chart().grab().toImage();
+    const QRect legend(plot.left() + 8, plot.top() + 8, plot.width() / 2, 60);
+    int own = 0, other = 0;
+    for (int y = legend.top(); y < legend.bottom(); ++y) {
+        for (int x = legend.left(); x < legend.right(); ++x) {
+            own += QColor(compared.pixel(x, y)) == RunPlot::kCurveColour;
+            other += QColor(compared.pixel(x, y)) == RunPlot::kComparedColour;
+        }
+    }
+    QVERIFY2(own > 40 && other > 40, qPrintable(QStringLiteral("legend pixels %1 and %2").arg(own).arg(other)));
+    // An export through the toolbar says where the file went.
+    const QString toolbarCsv = dir.filePath(QStringLiteral("toolbar.csv"));
+    messages.fileToSave = [&](const QString &) { return toolbarCsv; };
+    for (QAction *action : window.findChildren<QAction *>())
+        if (action->text() == QStringLiteral("Экспорт CSV..."))
+            action->trigger();
+    messages.fileToSave = nullptr;
+    QVERIFY(QFile::exists(toolbarCsv));
+    QCOMPARE(messages.shown.last().icon, QMessageBox::Information);
+    QCOMPARE(messages.shown.last().text, QStringLiteral("Записано: ") + QDir::toNativeSeparators(toolbarCsv));
 
     // The same through the toolbar: the folder chooser, then laid over on the marks.
     // The copy has a second mark, half-way: the runs are laid over on it and on the first one's.
@@ -403,6 +455,51 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     first.close();
     window.FilesWritten();
     QCOMPARE(window.Run()->Series().Size(), whole - dropped);
+}
+
+// A new run started over an old folder from "0000": its files are the
+// folder's, the old run's events stay in events.csv. The statistics, the span
+// and the report take the runs whose readings the folder holds.
+void TestRunView::reusedFolderReportsOnlyTheRunsItHolds()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("261208A0"));
+    QVERIFY(QDir().mkpath(folder));
+    const QDateTime newStart(QDate(2026, 12, 9), QTime(10, 0, 0));
+    const qint64 oldStart = newStart.addDays(-1).toMSecsSinceEpoch();
+    for (int file = 0; file < 2; ++file) {
+        QFile data(QDir(folder).filePath(QStringLiteral("%1").arg(file, 4, 10, QLatin1Char('0'))));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        const QDateTime header = newStart.addSecs(30 * file);
+        data.write(header.toString(QStringLiteral("d.M.yyyy H:m:s")).toLatin1() + "\r\n");
+        for (int i = 0; i < 30; ++i)
+            data.write(QByteArray::number(i) + ' ' + QByteArray::number(800 + i + 30 * file) + "\r\n");
+    }
+    const auto iso = [](qint64 ms) {
+        char text[32];
+        return QByteArray(text, WriteIsoTime(text, ms, QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()) - text);
+    };
+    const qint64 start = newStart.toMSecsSinceEpoch();
+    QFile events(QDir(folder).filePath(QStringLiteral("events.csv")));
+    QVERIFY(events.open(QIODevice::WriteOnly));
+    events.write("time,event,temperature_c,text\r\n" + iso(oldStart) + ",run-start,,0000 старая плавка\r\n" + iso(oldStart + 10000)
+                 + ",alarm-high,1510.0,Выше 1500 °C\r\n" + iso(oldStart + 90000) + ",run-stop,900.0,\r\n" + iso(start - 500)
+                 + ",run-start,,0000 новая плавка\r\n" + iso(start + 60000) + ",run-stop,859.0,\r\n");
+    events.close();
+
+    ScriptedMessages messages;
+    RunWindow window(messages);
+    QVERIFY(window.OpenFolder(folder));
+    QCOMPARE(window.Run()->Events().size(), 2);
+    QCOMPARE(window.Span(), std::pair(start - 500, start + 60000));
+    QCOMPARE(window.Statistics().alarms.size(), size_t(0));
+    QCOMPARE(window.Statistics().DurationMs(), qint64(60500));
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    QVERIFY(window.WriteReport(pdf));
+    const QString report = PdfText(pdf);
+    QVERIFY2(report.contains(QStringLiteral("новая плавка")) && !report.contains(QStringLiteral("старая плавка"))
+                 && !report.contains(QStringLiteral("Выше 1500")),
+             qPrintable(report));
 }
 
 QTEST_MAIN(TestRunView)

@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
         const auto [first, last] = run.WholeSpan();
         content.fromMs = std::max(first, request.fromMs.value_or(first));
         content.toMs = std::min(last, request.toMs.value_or(last));
-        content.statistics = ComputeStatistics(run.Series(), run.Events(), content.fromMs, content.toMs, above);
+        content.statistics = FolderStatistics(run, content.fromMs, content.toMs, above);
         if (!WriteRunReport(parser.value(pdf), content, &error)) {
             err << "calorivista-export: " << parser.value(pdf) << ": " << error << '\n';
             return 2;
