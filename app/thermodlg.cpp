@@ -10,6 +10,7 @@
 #include "linemarks.h"
 #include "messageseam.h"
 #include "nativefs.h"
+#include "publishingfinish.h"
 #include "recordfolderentry.h"
 #include "runline.h"
 
@@ -30,8 +31,6 @@ namespace {
 constexpr int kDisplayPeriodMs = 1000;
 // How long Stop and Close wait for the reader's end (it ends within ~500 ms).
 constexpr int kReaderEndWaitMs = 5000;
-// How long a close waits for the broker to take the last of the outbox.
-constexpr int kPublishFinishWaitMs = 3000;
 
 } // namespace
 
@@ -294,8 +293,8 @@ void CThermoDlg::OnClose()
         return;
     }
     EndRun();
-    // The run's last batch reaches the broker now rather than at the next start.
-    m_station.Finish(kPublishFinishWaitMs);
+    // The run's last batches reach the broker now rather than at the next start.
+    FinishPublishing(m_station, m_messages, this, m_bQuitting);
     DoDataExchange(true);
     WriteConfigFile(m_strStartDir, CurrentSettings());
     OnCancel();

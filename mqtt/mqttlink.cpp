@@ -76,6 +76,14 @@ void MqttLink::Close()
     DropClient();
 }
 
+void MqttLink::AttemptNow()
+{
+    if (!m_bOpen || m_bConnected || !m_retry.isActive())
+        return;
+    m_retry.stop();
+    Attempt();
+}
+
 int MqttLink::NextAttemptInMs() const
 {
     return m_retry.isActive() ? m_retry.remainingTime() : -1;

@@ -47,6 +47,8 @@ public:
     bool IsConnected() const { return m_bConnected; }
     // When the next attempt is due, in ms from now; -1 while none waits.
     int NextAttemptInMs() const;
+    // An attempt waiting for its back-off is made at once.
+    void AttemptNow();
 
     // Queues a message on the current connection; its message id, or -1 when
     // there is no connection. QoS 1 messages are acknowledged by Acknowledged.

@@ -15,13 +15,24 @@ namespace {
 
 const QByteArray kFileStart = QByteArrayLiteral("CVOBOX\x01\x00");
 constexpr qint64 kStart = 8;
+// Readings and events of an older outbox, published where publishing goes now.
 constexpr char kReadingsType = 'R';
 constexpr char kEventType = 'E';
+// Readings and events with the station and topic they were recorded for.
+constexpr char kAddressedReadingsType = 'S';
+constexpr char kAddressedEventType = 'V';
+constexpr int kLongestName = 1024;
 constexpr int kRecordHead = 5; // length and type
 constexpr int kReadingsHead = 8 + 8 + 8 + 4;
 constexpr int kReadingBytes = 16;
 // A record longer than this is no record: the bytes are damaged.
-constexpr quint32 kLongestPayload = kReadingsHead + Outbox::kMaxReadingsPerItem * kReadingBytes + 1024 * 1024;
+constexpr quint32 kLongestPayload = kReadingsHead + 2 * (2 + kLongestName) + Outbox::kMaxReadingsPerItem * kReadingBytes
+    + 1024 * 1024;
+
+bool KnownType(char type)
+{
+    return type == kReadingsType || type == kEventType || type == kAddressedReadingsType || type == kAddressedEventType;
+}
 
 template<typename T>
 void Put(char *&out, T value)
@@ -64,6 +75,8 @@ std::optional<RawRecord> ReadRecord(QFile &file)
         return std::nullopt;
     RawRecord record;
     record.type = head[4];
+    if (!KnownType(record.type))
+        return std::nullopt;
     QByteArray rest = file.read(qint64(length) + 4);
     if (rest.size() != qsizetype(length) + 4)
         return std::nullopt;
@@ -76,6 +89,50 @@ std::optional<RawRecord> ReadRecord(QFile &file)
     rest.truncate(length);
     record.payload = std::move(rest);
     return record;
+}
+
+// The next place after `from` where a whole record starts, or -1: reading
+// goes on there after damaged bytes.
+qint64 NextWholeRecord(QFile &file, qint64 from)
+{
+    const qint64 size = file.size();
+    if (!file.seek(from + 1))
+        return -1;
+    const QByteArray rest = file.read(size - from - 1);
+    for (qsizetype at = 0; at + kRecordHead + 4 <= rest.size(); ++at) {
+        const char *in = rest.constData() + at;
+        const quint32 length = Get<quint32>(in);
+        if (length > kLongestPayload || !KnownType(rest[at + 4]) || at + kRecordHead + qsizetype(length) + 4 > rest.size())
+            continue;
+        const char *check = rest.constData() + at + kRecordHead + length;
+        if (Crc32(QByteArrayView(rest.constData() + at, kRecordHead + length)) == Get<quint32>(check))
+            return from + 1 + at;
+    }
+    return -1;
+}
+
+void PutName(char *&out, const QByteArray &name)
+{
+    Put<quint16>(out, quint16(name.size()));
+    std::memcpy(out, name.constData(), size_t(name.size()));
+    out += name.size();
+}
+
+bool GetName(const char *&in, const char *end, QString *name)
+{
+    if (end - in < 2)
+        return false;
+    const quint16 length = Get<quint16>(in);
+    if (length > kLongestName || end - in < length)
+        return false;
+    *name = QString::fromUtf8(in, length);
+    in += length;
+    return true;
+}
+
+QByteArray Name(const QString &name)
+{
+    return name.toUtf8().left(kLongestName);
 }
 
 } // namespace
@@ -177,9 +234,19 @@ bool Outbox::RepairNewest()
         // Not even its start was written: it holds nothing.
         return file.resize(0) && file.write(kFileStart) == kStart && SyncData(file);
     }
+    // A torn last record goes; damaged bytes with whole records after them
+    // stay (reading passes over them), so nothing after the damage is lost.
     qint64 good = kStart;
-    while (ReadRecord(file))
-        good = file.pos();
+    for (qint64 at = kStart; at < file.size();) {
+        file.seek(at);
+        if (ReadRecord(file)) {
+            at = good = file.pos();
+            continue;
+        }
+        at = NextWholeRecord(file, at);
+        if (at < 0)
+            break;
+    }
     if (good < file.size())
         return file.resize(good);
     return true;
@@ -245,21 +312,27 @@ bool Outbox::Append(char type, const QByteArray &payload)
     return true;
 }
 
-bool Outbox::AppendReadings(qint64 run, qint64 seq, qint64 arrivedMs, std::span<const TempSample> readings)
+bool Outbox::AppendReadings(const OutboxAddress &address, qint64 run, qint64 seq, qint64 arrivedMs,
+                            std::span<const TempSample> readings)
 {
+    const QByteArray station = Name(address.station);
+    const QByteArray topic = Name(address.topic);
     while (!readings.empty()) {
         const auto count = std::min<size_t>(readings.size(), kMaxReadingsPerItem);
-        QByteArray payload(kReadingsHead + qsizetype(count) * kReadingBytes, Qt::Uninitialized);
+        QByteArray payload(kReadingsHead + 4 + station.size() + topic.size() + qsizetype(count) * kReadingBytes,
+                           Qt::Uninitialized);
         char *out = payload.data();
         Put<qint64>(out, run);
         Put<qint64>(out, seq);
         Put<qint64>(out, arrivedMs);
         Put<quint32>(out, quint32(count));
+        PutName(out, station);
+        PutName(out, topic);
         for (size_t i = 0; i < count; ++i) {
             Put<qint64>(out, readings[i].utcMs);
             Put<quint64>(out, std::bit_cast<quint64>(readings[i].temperature));
         }
-        if (!Append(kReadingsType, payload))
+        if (!Append(kAddressedReadingsType, payload))
             return false;
         m_nPendingReadings += qint64(count);
         seq += qint64(count);
@@ -268,9 +341,15 @@ bool Outbox::AppendReadings(qint64 run, qint64 seq, qint64 arrivedMs, std::span<
     return true;
 }
 
-bool Outbox::AppendEvent(const QByteArray &payload)
+bool Outbox::AppendEvent(const OutboxAddress &address, const QByteArray &payload)
 {
-    return Append(kEventType, payload);
+    const QByteArray station = Name(address.station);
+    const QByteArray topic = Name(address.topic);
+    QByteArray record(4 + station.size() + topic.size(), Qt::Uninitialized);
+    char *out = record.data();
+    PutName(out, station);
+    PutName(out, topic);
+    return Append(kAddressedEventType, record + payload);
 }
 
 bool Outbox::Sync()
@@ -284,6 +363,8 @@ bool Outbox::Sync()
 void Outbox::Rewind()
 {
     m_cursor = m_head;
+    m_expected.reset();
+    m_bSkippedDamage = false;
 }
 
 std::optional<OutboxItem> Outbox::Next()
@@ -300,38 +381,80 @@ std::optional<OutboxItem> Outbox::Next()
             m_reader.seek(m_cursor.offset);
         std::optional<RawRecord> record = ReadRecord(m_reader);
         if (!record) {
-            // The end of this segment: the next one, if there is one.
+            // Damaged bytes are passed over to the next whole record; at the
+            // segment's end, the next segment, if there is one.
+            const qint64 next = m_cursor.offset < m_reader.size() ? NextWholeRecord(m_reader, m_cursor.offset) : -1;
+            if (next >= 0) {
+                qWarning("The publishing outbox's %s is damaged at byte %lld: reading goes on at byte %lld",
+                         qPrintable(SegmentName(m_cursor.segment)), qlonglong(m_cursor.offset), qlonglong(next));
+                m_bSkippedDamage = true;
+                m_cursor.offset = next;
+                continue;
+            }
             const auto later = std::upper_bound(m_segments.begin(), m_segments.end(), m_cursor.segment);
             if (later == m_segments.end())
                 return std::nullopt;
+            if (m_cursor.offset < m_reader.size())
+                m_bSkippedDamage = true; // the rest of this segment is damaged
             m_cursor = {*later, kStart};
             continue;
         }
         m_cursor.offset = m_reader.pos();
-        OutboxItem item;
-        item.end = m_cursor;
-        if (record->type == kEventType) {
-            item.kind = OutboxItem::Kind::Event;
-            item.event = std::move(record->payload);
-            return item;
-        }
-        if (record->type != kReadingsType || record->payload.size() < kReadingsHead)
+        std::optional<OutboxItem> item = Decode(record->type, record->payload);
+        if (!item) {
+            m_bSkippedDamage = true;
             continue;
-        const char *in = record->payload.constData();
-        item.run = Get<qint64>(in);
-        item.seq = Get<qint64>(in);
-        item.arrivedMs = Get<qint64>(in);
-        const quint32 count = Get<quint32>(in);
-        if (record->payload.size() != kReadingsHead + qsizetype(count) * kReadingBytes)
-            continue;
-        item.readings.resize(count);
-        for (OutboxReading &reading : item.readings) {
-            reading.utcMs = Get<qint64>(in);
-            reading.temperature = std::bit_cast<double>(Get<quint64>(in));
         }
+        item->end = m_cursor;
+        CountLost(*item);
         return item;
     }
     return std::nullopt;
+}
+
+std::optional<OutboxItem> Outbox::Decode(char type, const QByteArray &payload) const
+{
+    OutboxItem item;
+    const char *in = payload.constData();
+    const char *end = in + payload.size();
+    if (type == kEventType || type == kAddressedEventType) {
+        item.kind = OutboxItem::Kind::Event;
+        if (type == kAddressedEventType && (!GetName(in, end, &item.station) || !GetName(in, end, &item.topic)))
+            return std::nullopt;
+        item.event = QByteArray(in, end - in);
+        return item;
+    }
+    if (payload.size() < kReadingsHead)
+        return std::nullopt;
+    item.run = Get<qint64>(in);
+    item.seq = Get<qint64>(in);
+    item.arrivedMs = Get<qint64>(in);
+    const quint32 count = Get<quint32>(in);
+    if (type == kAddressedReadingsType && (!GetName(in, end, &item.station) || !GetName(in, end, &item.topic)))
+        return std::nullopt;
+    if (end - in != qsizetype(count) * kReadingBytes)
+        return std::nullopt;
+    item.readings.resize(count);
+    for (OutboxReading &reading : item.readings) {
+        reading.utcMs = Get<qint64>(in);
+        reading.temperature = std::bit_cast<double>(Get<quint64>(in));
+    }
+    return item;
+}
+
+void Outbox::CountLost(const OutboxItem &item)
+{
+    if (item.kind != OutboxItem::Kind::Readings)
+        return;
+    // Readings that a damaged record held: the hole in the run's numbering
+    // right after the damage.
+    if (m_bSkippedDamage && m_expected && m_expected->first == item.run && item.seq > m_expected->second) {
+        const qint64 lost = item.seq - m_expected->second;
+        m_nDamaged += lost;
+        m_nPendingReadings = std::max<qint64>(0, m_nPendingReadings - lost);
+    }
+    m_bSkippedDamage = false;
+    m_expected = std::pair(item.run, item.seq + qint64(item.readings.size()));
 }
 
 void Outbox::Acknowledge(const OutboxPosition &end, qint64 readings)
@@ -420,9 +543,14 @@ qint64 Outbox::CountReadings(qint64 segment, qint64 from) const
             break;
         const char *in = head;
         const quint32 length = Get<quint32>(in);
-        if (length > kLongestPayload || at + kRecordHead + length + 4 > size)
-            break;
-        if (head[4] == kReadingsType && got == qint64(sizeof head)) {
+        if (length > kLongestPayload || !KnownType(head[4]) || at + kRecordHead + length + 4 > size) {
+            // Damage: on at the next whole record, if any.
+            at = NextWholeRecord(file, at);
+            if (at < 0)
+                break;
+            continue;
+        }
+        if ((head[4] == kReadingsType || head[4] == kAddressedReadingsType) && got == qint64(sizeof head)) {
             const char *countAt = head + kRecordHead + 24;
             count += Get<quint32>(countAt);
         }

@@ -34,10 +34,21 @@ struct OutboxItem
     Kind kind = Kind::Readings;
     qint64 run = 0;       // the run's id (its start, ms since 1970)
     qint64 seq = 0;       // the index in the run of the first reading
-    qint64 arrivedMs = 0; // when the feed handed the readings on
+    qint64 arrivedMs = 0; // when the feed handed the readings on, by a steady clock (not the wall clock)
     std::vector<OutboxReading> readings;
     QByteArray event;     // the event's payload
+    // Where it was recorded to go: the station's name and the topics' prefix
+    // then (empty in an outbox of an older version: where publishing goes now).
+    QString station;
+    QString topic;
     OutboxPosition end;   // just after the item
+};
+
+// Where an item is published: the station's name and the topics' prefix.
+struct OutboxAddress
+{
+    QString station;
+    QString topic;
 };
 
 // What waits to be published, on disk: whatever is appended survives the
@@ -47,7 +58,9 @@ struct OutboxItem
 // order; a segment whose items are all acknowledged is deleted, and a small
 // "head" file says how far the oldest one is acknowledged. When the segments
 // outgrow the limit the oldest go, acknowledged or not, and the readings
-// that went unpublished are counted. A lock file keeps a second program out.
+// that went unpublished are counted. A record damaged on disk costs only
+// itself: reading goes on at the next whole record, and the readings it held
+// count as dropped. A lock file keeps a second program out.
 class Outbox
 {
 public:
@@ -63,8 +76,10 @@ public:
     void SetLimit(qint64 limitBytes);
 
     // False when the write failed (a full disk): nothing of it is kept.
-    bool AppendReadings(qint64 run, qint64 seq, qint64 arrivedMs, std::span<const TempSample> readings);
-    bool AppendEvent(const QByteArray &payload);
+    // Each item keeps the address it is to be published at.
+    bool AppendReadings(const OutboxAddress &address, qint64 run, qint64 seq, qint64 arrivedMs,
+                        std::span<const TempSample> readings);
+    bool AppendEvent(const OutboxAddress &address, const QByteArray &payload);
     // Makes what was appended durable.
     bool Sync();
 
@@ -81,8 +96,10 @@ public:
         return m_segments.empty() || OutboxPosition {m_segments.back(), m_writer.size()} <= m_head;
     }
     qint64 Bytes() const { return m_nBytes; }
-    // Readings that were dropped unpublished since the last call.
+    // Readings that were dropped unpublished for room since the last call.
     qint64 TakeDropped() { return std::exchange(m_nDropped, 0); }
+    // Readings that damaged records held, found since the last call.
+    qint64 TakeDamaged() { return std::exchange(m_nDamaged, 0); }
 
     static constexpr int kMaxReadingsPerItem = 4096;
 
@@ -95,6 +112,8 @@ private:
     qint64 CountReadings(qint64 segment, qint64 from) const;
     void SaveHead();
     bool RepairNewest();
+    std::optional<OutboxItem> Decode(char type, const QByteArray &payload) const;
+    void CountLost(const OutboxItem &item);
 
     QString m_strFolder;
     std::unique_ptr<QLockFile> m_lock;
@@ -110,4 +129,7 @@ private:
     qint64 m_nReaderSegment = -1;
     qint64 m_nPendingReadings = 0;
     qint64 m_nDropped = 0;
+    qint64 m_nDamaged = 0;
+    bool m_bSkippedDamage = false;        // Next passed over damaged bytes
+    std::optional<std::pair<qint64, qint64>> m_expected; // run and seq the next readings item should have
 };

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <functional>
 
 namespace {
 
@@ -61,6 +62,19 @@ QByteArray Publisher::TopicOf(const char *leaf) const
     return publishpayloads::Topic(m_settings.topic, m_strStation, leaf);
 }
 
+QByteArray Publisher::TopicOf(const OutboxItem &item, const char *leaf) const
+{
+    // An item goes where it was recorded to go, whatever is set since.
+    if (item.station.isEmpty() || item.topic.isEmpty())
+        return TopicOf(leaf);
+    return publishpayloads::Topic(item.topic, item.station, leaf);
+}
+
+OutboxAddress Publisher::Address() const
+{
+    return {m_strStation, m_settings.topic.trimmed()};
+}
+
 void Publisher::Configure(const PublishSettings &settings)
 {
     if (settings == m_settings && (m_outbox.IsOpen() || !settings.IsOn()))
@@ -71,7 +85,9 @@ void Publisher::Configure(const PublishSettings &settings)
     m_settings = settings;
     m_strStation = StationName(settings, m_strInstrument);
     m_strProblem.clear();
-    if (!settings.IsOn()) {
+    m_strRefusal = settings.IsOn() ? PublishSettingsProblem(settings) : QString();
+    if (!settings.IsOn() || !m_strRefusal.isEmpty()) {
+        // Refused settings publish nothing, and the line says why.
         m_outbox.Close(); // what waits in it stays on disk for when publishing is on again
         m_timer.stop();
         UpdateState();
@@ -124,7 +140,8 @@ void Publisher::TakeReadings(const FeedReadings &readings)
     m_bHaveReading = true;
     if (!m_outbox.IsOpen() || !m_run)
         return;
-    const bool written = m_outbox.AppendReadings(*m_run, readings.first, NowMs(), readings.readings);
+    // Batches are closed by a steady clock: a wall clock set back holds nothing.
+    const bool written = m_outbox.AppendReadings(Address(), *m_run, readings.first, LineClockMs(), readings.readings);
     if (written != !m_bOutboxFailing) {
         m_bOutboxFailing = !written;
         if (!written)
@@ -152,7 +169,7 @@ void Publisher::TakeEvent(const RunEvent &event)
         m_last.run = m_run;
     }
     if (m_outbox.IsOpen()) {
-        m_outbox.AppendEvent(publishpayloads::Event(event));
+        m_outbox.AppendEvent(Address(), publishpayloads::Event(event));
         TellDropped();
     }
     if (event.event == QLatin1String("run-stop")) {
@@ -165,16 +182,20 @@ void Publisher::TakeEvent(const RunEvent &event)
 
 void Publisher::TellDropped()
 {
-    const qint64 dropped = m_outbox.TakeDropped();
-    if (dropped <= 0)
-        return;
-    RunEvent event;
-    event.utcMs = NowMs();
-    event.event = QStringLiteral("publish-dropped");
-    event.temperature = m_last.c;
-    event.text = QStringLiteral("Очередь публикации переполнена: %1 показаний не опубликовано (они есть в файлах данных)")
-                     .arg(dropped);
-    m_feed.Post(event);
+    const auto tell = [this](qint64 readings, const char *why) {
+        if (readings <= 0)
+            return;
+        RunEvent event;
+        event.utcMs = NowMs();
+        event.event = QStringLiteral("publish-dropped");
+        event.temperature = m_last.c;
+        event.text = QStringLiteral("Очередь публикации %1: %2 показаний не опубликовано (они есть в файлах данных)")
+                         .arg(QString::fromUtf8(why))
+                         .arg(readings);
+        m_feed.Post(event);
+    };
+    tell(m_outbox.TakeDropped(), "переполнена");
+    tell(m_outbox.TakeDamaged(), "повреждена");
 }
 
 void Publisher::OnConnected()
@@ -239,23 +260,30 @@ void Publisher::OnAcknowledged(int messageId)
     }
 }
 
-void Publisher::Finish(int timeoutMs)
+qint64 Publisher::Finish(int timeoutMs, const std::function<bool(qint64 pending)> &keepWaiting)
 {
     m_outbox.Sync();
+    if (!m_settings.IsOn() || !m_strRefusal.isEmpty() || !m_outbox.IsOpen())
+        return 0;
+    // A link waiting out its back-off tries at once: the close is the last chance before the next start.
+    m_link.AttemptNow();
     QElapsedTimer waited;
     waited.start();
-    while (m_link.IsConnected() && waited.elapsed() < timeoutMs) {
+    while (waited.elapsed() < timeoutMs) {
         Pump();
         // The station's last state goes too, still at most once a second.
-        if (NowMs() - m_nLastSentAtMs >= 1000)
+        if (m_link.IsConnected() && NowMs() - m_nLastSentAtMs >= 1000)
             PublishLast();
-        const bool lastSent = !m_bHaveReading || m_lastSent == m_last;
+        const bool lastSent = !m_bHaveReading || m_lastSent == m_last || !m_link.IsConnected();
         if (m_inFlight.empty() && m_outbox.IsEmpty() && lastSent && !m_link.WantsWrite())
-            return;
+            break;
+        if (keepWaiting && !keepWaiting(m_outbox.PendingReadings()))
+            break;
         QEventLoop wait;
         QTimer::singleShot(50, &wait, &QEventLoop::quit);
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     }
+    return m_outbox.PendingReadings();
 }
 
 void Publisher::Pump()
@@ -278,8 +306,10 @@ void Publisher::Pump()
         OutboxItem &batch = *m_held;
         const auto size = batch.readings.size();
         if (next) {
+            const qint64 apart = next->arrivedMs - batch.arrivedMs;
             const bool joins = next->kind == OutboxItem::Kind::Readings && next->run == batch.run
-                && next->seq == batch.seq + qint64(size) && next->arrivedMs - batch.arrivedMs < kBatchSpanMs
+                && next->seq == batch.seq + qint64(size) && apart >= 0 && apart < kBatchSpanMs
+                && next->station == batch.station && next->topic == batch.topic
                 && size + next->readings.size() <= size_t(Outbox::kMaxReadingsPerItem);
             if (joins) {
                 batch.readings.insert(batch.readings.end(), next->readings.begin(), next->readings.end());
@@ -299,7 +329,9 @@ void Publisher::Pump()
             continue;
         }
         // Nothing more yet: the batch goes once it can no longer grow.
-        const bool complete = batch.run != m_run || NowMs() - batch.arrivedMs >= kBatchSpanMs
+        // (Its arrival by another session's steady clock: it is old, it goes.)
+        const qint64 age = LineClockMs() - batch.arrivedMs;
+        const bool complete = batch.run != m_run || age >= kBatchSpanMs || age < 0
             || size >= size_t(Outbox::kMaxReadingsPerItem);
         if (complete) {
             const bool sent = Send(batch);
@@ -315,7 +347,7 @@ bool Publisher::Send(const OutboxItem &item)
 {
     const bool event = item.kind == OutboxItem::Kind::Event;
     const QByteArray payload = event ? item.event : publishpayloads::Readings(item.run, item.seq, item.readings);
-    const int messageId = m_link.Publish(TopicOf(event ? "events" : "readings"), payload, 1, false);
+    const int messageId = m_link.Publish(TopicOf(item, event ? "events" : "readings"), payload, 1, false);
     if (messageId < 0)
         return false;
     m_inFlight.push_back({messageId, item.end, qint64(item.readings.size()), false});
@@ -326,6 +358,7 @@ void Publisher::EverySecond()
 {
     m_outbox.Sync();
     Pump();
+    TellDropped(); // what a damaged record of the outbox held, found while sending
     PublishLast();
     UpdateState();
 }
@@ -343,7 +376,9 @@ void Publisher::PublishLast()
 void Publisher::UpdateState()
 {
     QString text;
-    if (m_settings.IsOn()) {
+    if (m_settings.IsOn() && !m_strRefusal.isEmpty()) {
+        text = QStringLiteral("MQTT: ") + m_strRefusal;
+    } else if (m_settings.IsOn()) {
         const qint64 waiting = m_outbox.PendingReadings();
         if (!m_strProblem.isEmpty()) {
             text = QStringLiteral("MQTT: ") + m_strProblem;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 // Publishes every reading of the runs, their events and the station's state to
@@ -37,10 +38,11 @@ public:
 
     // Off while no broker is set; changed settings take effect at once.
     void Configure(const PublishSettings &settings);
-    // Before the program ends: waits up to `timeoutMs` for what the outbox
-    // holds to be acknowledged, while the broker is there. What is left is
-    // sent at the next start.
-    void Finish(int timeoutMs);
+    // Before the program ends: a link that waits to try again tries at once,
+    // and what the outbox holds is given up to `timeoutMs` to be acknowledged,
+    // while `keepWaiting(readings waiting)` says so (a box the operator may
+    // skip). Returns the readings left for the next start.
+    qint64 Finish(int timeoutMs, const std::function<bool(qint64 pending)> &keepWaiting = {});
     bool IsOn() const { return m_settings.IsOn(); }
     bool IsConnected() const { return m_link.IsConnected(); }
     // For the window's state line; empty while publishing is off.
@@ -76,6 +78,8 @@ private:
     void TellDropped();
     void UpdateState();
     QByteArray TopicOf(const char *leaf) const;
+    QByteArray TopicOf(const OutboxItem &item, const char *leaf) const;
+    OutboxAddress Address() const;
 
     RunFeed &m_feed;
     const QString m_strOutboxFolder;
@@ -95,5 +99,6 @@ private:
     bool m_bHaveReading = false;
     bool m_bOutboxFailing = false;
     QString m_strProblem; // a refusal, or why the outbox cannot be used
+    QString m_strRefusal; // why the settings themselves cannot be used
     QString m_strState;
 };

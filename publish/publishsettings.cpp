@@ -21,3 +21,16 @@ QString StationName(const PublishSettings &settings, const QString &instrument)
     static const QRegularExpression reserved(QStringLiteral("[/+#\\s]"));
     return name.replace(reserved, QStringLiteral("_"));
 }
+
+QString PublishSettingsProblem(const PublishSettings &settings)
+{
+    static const QRegularExpression wildcard(QStringLiteral("[+#]"));
+    const QString topic = settings.topic.trimmed();
+    if (topic.isEmpty() || topic.contains(wildcard) || topic.startsWith(QLatin1Char('/')) || topic.endsWith(QLatin1Char('/')))
+        return QStringLiteral("тема MQTT «%1» недопустима: она не может быть пустой, содержать «+» или «#», "
+                              "начинаться или кончаться на «/»")
+            .arg(topic);
+    if (settings.station.contains(wildcard) || settings.station.contains(QLatin1Char('/')))
+        return QStringLiteral("имя станции «%1» недопустимо: оно не может содержать «/», «+» или «#»").arg(settings.station);
+    return QString();
+}

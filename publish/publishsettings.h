@@ -20,6 +20,12 @@ struct PublishSettings
     bool operator==(const PublishSettings &) const = default;
 };
 
+// Why these settings cannot be used ("тема MQTT … недопустима"), or empty: a
+// topic that is empty, holds the wildcards '+' or '#', or starts or ends with
+// '/' can take no message; a station name with '/', '+' or '#' neither. The
+// settings dialog refuses such values; a settings file may hold them all the same.
+QString PublishSettingsProblem(const PublishSettings &settings);
+
 // The station's name in topics when none is set: the host name, and for a
 // second instrument on the computer (`instrument` names it) "<host>-<instrument>".
 QString DefaultStationName(const QString &instrument = QString());

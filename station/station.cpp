@@ -159,9 +159,9 @@ QString Station::EndRun(bool lastSaveFailed)
     return told;
 }
 
-void Station::Finish(int timeoutMs)
+qint64 Station::Finish(int timeoutMs, const std::function<bool(qint64 pending)> &keepWaiting)
 {
-    m_publisher.Finish(timeoutMs);
+    return m_publisher.Finish(timeoutMs, keepWaiting);
 }
 
 void Station::AddMark(qint64 utcMs, const QString &text)

@@ -81,8 +81,8 @@ public:
     // operator must be told then (empty otherwise).
     QString EndRun(bool lastSaveFailed);
     // Before the program ends: waits a bounded time for the broker to take
-    // what the outbox holds.
-    void Finish(int timeoutMs);
+    // what the outbox holds (see Publisher::Finish); the readings left.
+    qint64 Finish(int timeoutMs, const std::function<bool(qint64 pending)> &keepWaiting = {});
 
     bool IsRunning() const { return m_bRunning; }
     // A mark made at `utcMs` with the operator's text.

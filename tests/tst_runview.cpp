@@ -38,6 +38,7 @@ private slots:
     void pyramidAgreesWithEveryReading();
     void runWindowFollowsMeasuresDrawsAndReports();
     void reusedFolderReportsOnlyTheRunsItHolds();
+    void clockSetBackDuringARunKeepsItsLength();
 };
 
 void TestRunView::pyramidAgreesWithEveryReading_data()
@@ -500,6 +501,30 @@ void TestRunView::reusedFolderReportsOnlyTheRunsItHolds()
     QVERIFY2(report.contains(QStringLiteral("новая плавка")) && !report.contains(QStringLiteral("старая плавка"))
                  && !report.contains(QStringLiteral("Выше 1500")),
              qPrintable(report));
+}
+
+// A clock set back two hours during a run: the second data file's header
+// lies before the first's. The run's length is still the readings' own,
+// about a minute, not the sixteen seconds its stamps alone would give.
+void TestRunView::clockSetBackDuringARunKeepsItsLength()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(folder));
+    const QDateTime start(QDate(2026, 12, 9), QTime(14, 0, 0));
+    const QDateTime headers[2] = {start, start.addSecs(30 - 2 * 3600)};
+    for (int file = 0; file < 2; ++file) {
+        QFile data(QDir(folder).filePath(QStringLiteral("000%1").arg(file)));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        data.write(headers[file].toString(QStringLiteral("d.M.yyyy H:m:s")).toLatin1() + "\r\n");
+        for (int i = 0; i < 30; ++i)
+            data.write(QByteArray::number(i) + ' ' + QByteArray::number(900 + i) + "\r\n");
+    }
+    ScriptedMessages messages;
+    RunWindow window(messages);
+    QVERIFY(window.OpenFolder(folder));
+    QCOMPARE(window.Statistics().readings, qint64(60));
+    QVERIFY2(std::abs(window.Statistics().DurationMs() - 59000) <= 1000, qPrintable(QString::number(window.Statistics().DurationMs())));
 }
 
 QTEST_MAIN(TestRunView)
