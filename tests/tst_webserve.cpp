@@ -26,6 +26,14 @@ namespace {
 
 const QString kToken = QStringLiteral("0123456789abcdef");
 
+// A sanitizer's allocator holds freed memory back on purpose: the resident
+// size then says nothing of what the server keeps.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentSizeTells = false;
+#else
+constexpr bool kResidentSizeTells = true;
+#endif
+
 // A client socket of its own, so that the test controls every byte and
 // never reads unless asked to.
 class Client
@@ -255,7 +263,7 @@ void TestWebServe::hostileClientsAreCutOffInBoundedTimeAndMemory()
     else
         QVERIFY2(client.Received().startsWith("HTTP/1.1 " + status + ' '), client.Received().left(80).constData());
     // What it kept of the flood is the bounded head, not the flood.
-    QVERIFY2(ResidentKB() - residentBefore < 8 * 1024,
+    QVERIFY2(!kResidentSizeTells || ResidentKB() - residentBefore < 8 * 1024,
              qPrintable(QStringLiteral("%1 KB more after %2 MB sent").arg(ResidentKB() - residentBefore).arg(flooded >> 20)));
     QTRY_COMPARE(m_server->Connections(), 0);
     QCOMPARE(HonestAnswer(m_server->Port(), 2000).left(12), QByteArray("HTTP/1.1 200"));
@@ -291,7 +299,8 @@ void TestWebServe::viewerThatNeverReadsIsDropped()
     QTRY_COMPARE_WITH_TIMEOUT(m_server->Viewers(), 5, 3000);
     // None of them reads: each is dropped once a megabyte waits for it.
     QTRY_COMPARE_WITH_TIMEOUT(m_server->Viewers(), 0, 30000);
-    QVERIFY2(ResidentKB() - residentBefore < 32 * 1024, qPrintable(QString::number(ResidentKB() - residentBefore)));
+    if (kResidentSizeTells)
+        QVERIFY2(ResidentKB() - residentBefore < 32 * 1024, qPrintable(QString::number(ResidentKB() - residentBefore)));
     QTRY_COMPARE(m_server->Connections(), 0);
     // A viewer that reads is served all along.
     m_frame = "{}";
