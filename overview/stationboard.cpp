@@ -47,21 +47,21 @@ void StationBoard::TakeLast(const QString &station, const QByteArray &payload)
         board.run = last.value(QLatin1String("run")).toInteger();
 }
 
-void StationBoard::TakeReadings(const QString &station, std::span<const publishpayloads::Reading> readings)
+void StationBoard::TakeReadings(const QString &station, std::span<const PayloadReader::Reading> readings)
 {
     if (readings.empty())
         return;
     Station &board = m_stations[station];
     ++m_nChange;
-    for (const publishpayloads::Reading &reading : readings) {
+    for (const PayloadReader::Reading &reading : readings) {
         const qint64 second = reading.utcMs / 1000;
         Second &slot = board.seconds[size_t(second % kSeconds)];
         if (slot.second > second)
             continue; // older than what the slot already holds: outside the ten minutes
         if (slot.second != second)
-            slot = {second, reading.temperature, reading.temperature, m_nChange};
-        slot.lowest = std::min(slot.lowest, reading.temperature);
-        slot.highest = std::max(slot.highest, reading.temperature);
+            slot = {second, reading.celsius, reading.celsius, m_nChange};
+        slot.lowest = std::min(slot.lowest, reading.celsius);
+        slot.highest = std::max(slot.highest, reading.celsius);
         slot.change = m_nChange;
     }
 }

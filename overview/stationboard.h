@@ -1,6 +1,6 @@
 #pragma once
 
-#include "publishpayloads.h"
+#include "payloadreader.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +28,7 @@ public:
     bool BrokerConnected() const { return m_bBrokerConnected; }
     static constexpr qint64 kWillsBeforeLossMs = 3000;
     void TakeLast(const QString &station, const QByteArray &payload);
-    void TakeReadings(const QString &station, std::span<const publishpayloads::Reading> readings);
+    void TakeReadings(const QString &station, std::span<const PayloadReader::Reading> readings);
 
     // Every station as the page shows it, with the sparkline's seconds that
     // changed after `sentChange` (all of them for -1); `sentChange` becomes

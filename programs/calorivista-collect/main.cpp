@@ -1,5 +1,6 @@
 // calorivista-collect: archives what every station publishes to a broker.
 #include "collector.h"
+#include "csvarchive.h"
 #include "overviewserver.h"
 #include "quitsignals.h"
 
@@ -91,6 +92,7 @@ int main(int argc, char *argv[])
     options.endpoint.cleanSession = false;
     options.endpoint.clientId = QStringLiteral("calorivista-collect-") + QSysInfo::machineHostName();
     QString broker;
+    QString outFolder;
     QString passwordFile;
     QString httpPort;
     QString httpBind;
@@ -109,7 +111,7 @@ int main(int argc, char *argv[])
         if (option == QLatin1String("--broker"))
             broker = value;
         else if (option == QLatin1String("--out"))
-            options.outFolder = value;
+            outFolder = value;
         else if (option == QLatin1String("--tls")) {
             options.endpoint.tls = true;
             options.endpoint.caFile = value;
@@ -132,7 +134,7 @@ int main(int argc, char *argv[])
         else
             return Usage(qPrintable(QStringLiteral("unknown option %1").arg(option)));
     }
-    if (broker.isEmpty() || options.outFolder.isEmpty())
+    if (broker.isEmpty() || outFolder.isEmpty())
         return Usage("--broker and --out are needed");
     // HOST, HOST:PORT, an IPv6 address alone, or [IPv6]:PORT.
     options.endpoint.port = options.endpoint.tls ? 8883 : 1883;
@@ -180,7 +182,14 @@ int main(int argc, char *argv[])
         return Usage("--token, --token-file and --http-bind go with --http");
     }
 
-    Collector collector(options);
+    // The archive folder is one collector's.
+    CsvArchive archive(outFolder);
+    QString archiveError;
+    if (!archive.Take(&archiveError)) {
+        std::fprintf(stderr, "calorivista-collect: %s\n", archiveError.toUtf8().constData());
+        return 2;
+    }
+    Collector collector(options, archive);
     StationBoard board;
     OverviewServer overview(board);
     if (pagePort > 0) {
@@ -199,7 +208,7 @@ int main(int argc, char *argv[])
             board.TakeLast(station, payload);
         });
         QObject::connect(&collector, &Collector::ReadingsHeard,
-                         [&board](const QString &station, std::span<const CollectedReading> readings) {
+                         [&board](const QString &station, std::span<const PayloadReader::Reading> readings) {
                              board.TakeReadings(station, readings);
                          });
         std::fprintf(stdout, "page: http://%s:%d/?token=…\n",
@@ -209,6 +218,11 @@ int main(int argc, char *argv[])
     QObject::connect(&collector, &Collector::Said, [](const QString &line) {
         std::fprintf(stdout, "%s\n", line.toUtf8().constData());
         std::fflush(stdout);
+    });
+    QObject::connect(&collector, &Collector::GaveUp, &app, [&](const QString &reason) {
+        std::fprintf(stderr, "calorivista-collect: %s\n", reason.toUtf8().constData());
+        collector.Stop();
+        QCoreApplication::exit(2);
     });
     QuitSignals quit;
     QObject::connect(&quit, &QuitSignals::quitRequested, &app, [&] {
