@@ -241,7 +241,7 @@ CThermoDlg::SaveOutcome CThermoDlg::SaveData()
         m_reader.Lock();
         const bool saved = m_recorder.WriteData(*name, m_reader.Samples(), m_pSaveMark);
         if (saved)
-            m_station.Saved(NextSave());
+            m_station.Saved(*name, NextSave());
         else
             m_station.SaveFailed(*name, NextSave());
         m_reader.Unlock();

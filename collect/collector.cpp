@@ -65,6 +65,7 @@ void Collector::Start()
         auto state = std::make_unique<OpenRun>();
         state->ledger = std::move(record.ledger);
         state->stopped = record.stopped;
+        state->probeTail = !state->stopped; // what came after the last it has, and whether it stopped
         station->runs[record.run] = std::move(state);
         station->starts.try_emplace(record.run, std::nullopt);
         m_asker.Wake(record.station, true);
@@ -86,11 +87,11 @@ void Collector::OnConnected()
     m_link.Subscribe(topic + "/+/readings", 1);
     m_link.Subscribe(topic + "/+/events", 1);
     m_link.Subscribe(topic + "/+/resent", 1);
-    if (m_options.followStations) {
-        // Only the newest matters: nothing of them is kept for the collector while it is away.
-        m_link.Subscribe(topic + "/+/status", 0);
+    // Only the newest matters: nothing of them is kept for the collector
+    // while it is away. A station that comes online is asked what it lacks.
+    m_link.Subscribe(topic + "/+/status", 0);
+    if (m_options.followStations)
         m_link.Subscribe(topic + "/+/last", 0);
-    }
     emit BrokerChanged(true);
     emit Said(QStringLiteral("broker: connected to %1:%2").arg(m_options.endpoint.host).arg(m_options.endpoint.port));
     m_asker.SetConnected(true);
@@ -133,8 +134,12 @@ void Collector::OnMessage(const QByteArray &topic, const QByteArray &payload)
         TakeResent(station, payload);
     else if (levels[1] == "status") {
         emit StatusHeard(station, payload);
-        if (payload.trimmed() == "online" && m_stations.count(station))
-            m_asker.Wake(station, true); // back: what its runs lack can be asked now
+        if (payload.trimmed() == "online" && m_stations.count(station)) {
+            // Back: what its runs lack can be asked now, and how its unfinished ones went on.
+            for (auto &[run, state] : m_stations[station].runs)
+                state->probeTail = !state->stopped;
+            m_asker.Wake(station, true);
+        }
     } else if (levels[1] == "last")
         emit LastHeard(station, payload);
 }
@@ -410,8 +415,10 @@ void Collector::TakeResent(const QString &name, const QByteArray &payload)
                       .arg(lost.to - lost.from)
                       .arg(lost.why));
     }
-    if (resent.n && state->ledger.Count() != resent.n)
+    if (resent.n && state->ledger.Count() != resent.n) {
         state->ledger.SetCount(*resent.n);
+        state->stopped = true; // a count is the stop's
+    }
     m_archive.SetLedger(name, resent.run, state->ledger);
     const bool progress = resent.sent > 0 || !resent.lost.empty() || state->ledger.Missing() != missingBefore || lostBefore;
     m_asker.Answered(name, {resent.run, resent.from, resent.to}, progress);
@@ -428,14 +435,22 @@ std::optional<ResendAsker::Request> Collector::NextRequest(const QString &name)
         if (const auto range = state->ledger.FirstAsked(ResendAsker::kLargestRequest))
             return ResendAsker::Request {run, range->first, range->second};
     }
+    // No hole: a run that has not said it stopped may have gone on (or
+    // stopped) while the collector was away; its answer tells.
+    for (auto &[run, state] : found->second.runs) {
+        if (state->probeTail && !state->stopped) {
+            state->probeTail = false;
+            const qint64 end = state->ledger.End();
+            return ResendAsker::Request {run, end, end + ResendAsker::kLargestRequest};
+        }
+    }
     return std::nullopt;
 }
 
 void Collector::Ask(const QString &name, const ResendAsker::Request &request)
 {
-    QByteArray payload = "{\"v\":1,\"run\":" + QByteArray::number(request.run) + ",\"from\":" + QByteArray::number(request.from)
-        + ",\"to\":" + QByteArray::number(request.to) + '}';
-    m_link.Publish(publishpayloads::Topic(m_options.topic, name, "resend"), payload, 1, false);
+    m_link.Publish(publishpayloads::Topic(m_options.topic, name, "resend"),
+                   publishpayloads::ResendRequest(request.run, request.from, request.to), 1, false);
     emit Said(QStringLiteral("%1: asked for readings %2 to %3").arg(RunWords(name, request.run)).arg(request.from).arg(request.to - 1));
 }
 

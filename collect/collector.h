@@ -72,6 +72,7 @@ private:
         std::deque<Recent> recent;
         bool conflictSaid = false;
         bool wholeSaid = false;
+        bool probeTail = false; // ask once what follows its last reading
     };
     struct Station
     {

@@ -50,7 +50,7 @@ void AppendJsonString(QByteArray &out, const QString &text)
     out += '"';
 }
 
-QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings)
+QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings, bool resent)
 {
     QByteArray out;
     out.reserve(48 + qsizetype(readings.size()) * 26);
@@ -68,7 +68,7 @@ QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings)
         AppendTemperature(out, readings[i].temperature);
         out += ']';
     }
-    out += "]}";
+    out += resent ? "],\"resent\":true}" : "]}";
     return out;
 }
 
@@ -97,7 +97,7 @@ QByteArray LastPayload(const Last &last)
     return out;
 }
 
-QByteArray Event(const RunEvent &event)
+QByteArray Event(const RunEvent &event, std::optional<qint64> run, std::optional<qint64> readings)
 {
     QByteArray out = "{\"v\":1,\"t\":";
     AppendInteger(out, event.utcMs);
@@ -110,6 +110,58 @@ QByteArray Event(const RunEvent &event)
         out += "null";
     out += ",\"text\":";
     AppendJsonString(out, event.text);
+    out += ",\"run\":";
+    if (run)
+        AppendInteger(out, *run);
+    else
+        out += "null";
+    if (readings) {
+        out += ",\"n\":";
+        AppendInteger(out, *readings);
+    }
+    out += '}';
+    return out;
+}
+
+QByteArray Resent(qint64 run, qint64 from, qint64 to, qint64 sent, std::optional<qint64> readings, std::span<const LostRange> lost)
+{
+    QByteArray out = "{\"v\":1,\"run\":";
+    AppendInteger(out, run);
+    out += ",\"from\":";
+    AppendInteger(out, from);
+    out += ",\"to\":";
+    AppendInteger(out, to);
+    out += ",\"sent\":";
+    AppendInteger(out, sent);
+    out += ",\"n\":";
+    if (readings)
+        AppendInteger(out, *readings);
+    else
+        out += "null";
+    out += ",\"lost\":[";
+    for (size_t i = 0; i < lost.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += '[';
+        AppendInteger(out, lost[i].from);
+        out += ',';
+        AppendInteger(out, lost[i].to);
+        out += ',';
+        AppendJsonString(out, lost[i].why);
+        out += ']';
+    }
+    out += "]}";
+    return out;
+}
+
+QByteArray ResendRequest(qint64 run, qint64 from, qint64 to)
+{
+    QByteArray out = "{\"v\":1,\"run\":";
+    AppendInteger(out, run);
+    out += ",\"from\":";
+    AppendInteger(out, from);
+    out += ",\"to\":";
+    AppendInteger(out, to);
     out += '}';
     return out;
 }

@@ -24,7 +24,8 @@ struct Reading
 QByteArray Topic(const QString &topic, const QString &station, const char *leaf);
 
 // {"v":1,"run":…,"seq":…,"readings":[[ms,°C],…]}; the temperature as the data file writes it.
-QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings);
+// Readings sent again on request add "resent":true.
+QByteArray Readings(qint64 run, qint64 seq, std::span<const Reading> readings, bool resent = false);
 
 // {"v":1,"t":…,"c":…,"line":"ok"|"silent"|"gone","alarm":…|null,"run":…|null}
 struct Last
@@ -38,8 +39,22 @@ struct Last
 };
 QByteArray LastPayload(const Last &last);
 
-// {"v":1,"t":…,"event":…,"c":…|null,"text":…}; the temperature as events.csv writes it.
-QByteArray Event(const RunEvent &event);
+// {"v":1,"t":…,"event":…,"c":…|null,"text":…,"run":…|null}; the temperature as events.csv
+// writes it; the run it belongs to (none between runs); a run-stop adds "n", the run's readings.
+QByteArray Event(const RunEvent &event, std::optional<qint64> run = std::nullopt, std::optional<qint64> readings = std::nullopt);
+
+// A collector's request on "<topic>/<station>/resend": {"v":1,"run":…,"from":…,"to":…}, the
+// readings from seq `from` up to (not with) `to`.
+QByteArray ResendRequest(qint64 run, qint64 from, qint64 to);
+// The station's answer on "<topic>/<station>/resent" once the readings went:
+// {"v":1,"run":…,"from":…,"to":…,"sent":…,"n":…|null,"lost":[[from,to,"why"],…]}.
+struct LostRange
+{
+    qint64 from = 0;
+    qint64 to = 0;
+    QString why;
+};
+QByteArray Resent(qint64 run, qint64 from, qint64 to, qint64 sent, std::optional<qint64> readings, std::span<const LostRange> lost);
 
 // A string as JSON writes it, quotes included.
 void AppendJsonString(QByteArray &out, const QString &text);

@@ -3,6 +3,7 @@
 #include "crc32.h"
 #include "durablefile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QLockFile>
 #include <QtEndian>
@@ -463,11 +464,29 @@ void Outbox::Acknowledge(const OutboxPosition &end, qint64 readings)
         return; // already dropped for room, or acknowledged before
     m_head = end;
     m_nPendingReadings = std::max<qint64>(0, m_nPendingReadings - readings);
-    // Segments wholly acknowledged go; the newest stays for what comes.
+    Expire();
+    if (m_cursor < m_head)
+        m_cursor = m_head;
+    SaveHead();
+}
+
+void Outbox::SetKeep(qint64 keepMs)
+{
+    m_nKeepMs = std::max<qint64>(0, keepMs);
+}
+
+void Outbox::Expire()
+{
+    if (!IsOpen())
+        return;
+    // Segments wholly acknowledged go once older than the keep; the newest
+    // stays for what comes.
+    const QDateTime keptSince = QDateTime::currentDateTimeUtc().addMSecs(-m_nKeepMs);
     while (m_segments.size() > 1
            && (m_segments.front() < m_head.segment
                || (m_segments.front() == m_head.segment
-                   && m_head.offset >= QFileInfo(SegmentPath(m_head.segment)).size()))) {
+                   && m_head.offset >= QFileInfo(SegmentPath(m_head.segment)).size()))
+           && (m_nKeepMs == 0 || QFileInfo(SegmentPath(m_segments.front())).lastModified().toUTC() < keptSince)) {
         const qint64 segment = m_segments.front();
         if (m_nReaderSegment == segment) {
             m_reader.close();
@@ -479,9 +498,29 @@ void Outbox::Acknowledge(const OutboxPosition &end, qint64 readings)
         if (m_head.segment <= segment)
             m_head = {m_segments.front(), kStart};
     }
-    if (m_cursor < m_head)
-        m_cursor = m_head;
-    SaveHead();
+}
+
+bool Outbox::ForEachItem(qint64 segment, const std::function<void(const OutboxItem &)> &take) const
+{
+    QFile file(SegmentPath(segment));
+    if (!file.open(QIODevice::ReadOnly) || file.read(kStart) != kFileStart)
+        return false;
+    for (qint64 at = kStart; at < file.size();) {
+        file.seek(at);
+        std::optional<RawRecord> record = ReadRecord(file);
+        if (!record) {
+            at = NextWholeRecord(file, at);
+            if (at < 0)
+                break;
+            continue;
+        }
+        at = file.pos();
+        if (std::optional<OutboxItem> item = Decode(record->type, record->payload)) {
+            item->end = {segment, at};
+            take(*item);
+        }
+    }
+    return true;
 }
 
 void Outbox::SaveHead()

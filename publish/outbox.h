@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <compare>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -74,6 +75,16 @@ public:
     bool IsOpen() const { return m_lock != nullptr; }
     QString Folder() const { return m_strFolder; }
     void SetLimit(qint64 limitBytes);
+    // Acknowledged items are kept this long (for readings asked for again),
+    // within the limit; 0: they go once acknowledged.
+    void SetKeep(qint64 keepMs);
+    // Segments acknowledged and older than the keep go.
+    void Expire();
+
+    // The segments there are, oldest first, and every whole item of one
+    // (damaged records passed over), acknowledged or not.
+    const std::vector<qint64> &Segments() const { return m_segments; }
+    bool ForEachItem(qint64 segment, const std::function<void(const OutboxItem &)> &take) const;
 
     // False when the write failed (a full disk): nothing of it is kept.
     // Each item keeps the address it is to be published at.
@@ -118,6 +129,7 @@ private:
     QString m_strFolder;
     std::unique_ptr<QLockFile> m_lock;
     qint64 m_nLimit = 0;
+    qint64 m_nKeepMs = 0;
     qint64 m_nSegmentBytes = 0;
     std::vector<qint64> m_segments; // numbers, oldest first
     qint64 m_nBytes = 0;            // of every segment

@@ -41,6 +41,11 @@ Publisher::Publisher(RunFeed &feed, QString outboxFolder, QString instrument, QO
     connect(&m_link, &MqttLink::Disconnected, this, &Publisher::OnDisconnected);
     connect(&m_link, &MqttLink::Refused, this, &Publisher::OnRefused);
     connect(&m_link, &MqttLink::Acknowledged, this, &Publisher::OnAcknowledged);
+    // Requests for readings again come on the station's own topic.
+    connect(&m_link, &MqttLink::Message, this, [this](const QByteArray &topic, const QByteArray &payload) {
+        if (topic == TopicOf("resend"))
+            emit ResendRequested(payload);
+    });
 }
 
 Publisher::~Publisher()
@@ -111,6 +116,7 @@ void Publisher::Configure(const PublishSettings &settings)
         return;
     }
     m_outbox.SetLimit(limit);
+    m_outbox.SetKeep(qint64(std::max(0, settings.keepHours)) * 3600 * 1000);
     TellDropped();
 
     MqttEndpoint endpoint;
@@ -167,9 +173,12 @@ void Publisher::TakeEvent(const RunEvent &event)
     if (event.event == QLatin1String("run-start")) {
         m_run = event.utcMs; // the run's id: its start
         m_last.run = m_run;
+        m_nRunReadings = 0;
     }
     if (m_outbox.IsOpen()) {
-        m_outbox.AppendEvent(Address(), publishpayloads::Event(event));
+        // Filed by its run, never by time: a clock set back must not move it.
+        const bool stop = event.event == QLatin1String("run-stop");
+        m_outbox.AppendEvent(Address(), publishpayloads::Event(event, m_run, stop && m_run ? std::optional(m_nRunReadings) : std::nullopt));
         TellDropped();
     }
     if (event.event == QLatin1String("run-stop")) {
@@ -205,6 +214,7 @@ void Publisher::OnConnected()
     m_outbox.Rewind();
     m_strProblem.clear();
     m_link.Publish(TopicOf("status"), QByteArrayLiteral("online"), 1, true);
+    m_link.Subscribe(TopicOf("resend"), 1);
     m_lastSent.reset();
     if (!m_bHaveReading) {
         // Nothing read since the start: the retained "last" of a run killed
@@ -220,6 +230,8 @@ void Publisher::OnConnected()
 
 void Publisher::OnDisconnected(const QString &)
 {
+    m_resentInFlight.clear(); // what was sent again goes nowhere now: the collector asks again
+    emit LinkLost();
     // What was in flight goes again from the outbox on the next connection.
     m_inFlight.clear();
     m_held.reset();
@@ -242,6 +254,10 @@ void Publisher::OnRefused(MqttLink::Refusal refusal, const QString &reason)
 
 void Publisher::OnAcknowledged(int messageId)
 {
+    if (m_resentInFlight.erase(messageId) > 0) {
+        emit ResentAcknowledged();
+        return;
+    }
     for (InFlight &sent : m_inFlight) {
         if (sent.messageId == messageId) {
             sent.acknowledged = true;
@@ -343,6 +359,31 @@ void Publisher::Pump()
     }
 }
 
+bool Publisher::CanSendResent() const
+{
+    // The live readings first: only while their window has room, all of
+    // them are in it already.
+    return m_link.IsConnected() && int(m_inFlight.size()) < kWindow && int(m_resentInFlight.size()) < kResentWindow;
+}
+
+bool Publisher::SendResent(qint64 run, qint64 seq, std::span<const OutboxReading> readings)
+{
+    if (!CanSendResent())
+        return false;
+    const int messageId = m_link.Publish(TopicOf("readings"), publishpayloads::Readings(run, seq, readings, true), 1, false);
+    if (messageId < 0)
+        return false;
+    m_resentInFlight.insert(messageId);
+    return true;
+}
+
+bool Publisher::SendResentSummary(const QByteArray &payload)
+{
+    if (!m_link.IsConnected())
+        return false;
+    return m_link.Publish(TopicOf("resent"), payload, 1, false) >= 0;
+}
+
 bool Publisher::Send(const OutboxItem &item)
 {
     const bool event = item.kind == OutboxItem::Kind::Event;
@@ -357,6 +398,8 @@ bool Publisher::Send(const OutboxItem &item)
 void Publisher::EverySecond()
 {
     m_outbox.Sync();
+    if (++m_nSeconds % 60 == 0)
+        m_outbox.Expire(); // what was kept long enough goes
     Pump();
     TellDropped(); // what a damaged record of the outbox held, found while sending
     PublishLast();

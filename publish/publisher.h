@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <deque>
+#include <set>
+#include <span>
 #include <functional>
 #include <optional>
 
@@ -54,8 +56,27 @@ public:
     void TakeEvent(const RunEvent &event);
     void SetAlarm(const QString &text);
 
+    // Readings sent again on a collector's request, after the live ones:
+    // whether there is room now; false from SendResent when there is not.
+    bool CanSendResent() const;
+    bool SendResent(qint64 run, qint64 seq, std::span<const OutboxReading> readings);
+    int ResentInFlight() const { return int(m_resentInFlight.size()); }
+    bool SendResentSummary(const QByteArray &payload);
+    // The station's name in the topics now.
+    QString Station() const { return m_strStation; }
+    // The run going on and how many readings it has had, as the feed numbered them.
+    std::optional<qint64> Run() const { return m_run; }
+    qint64 RunReadings() const { return m_nRunReadings; }
+    Outbox &GetOutbox() { return m_outbox; }
+
+    static constexpr int kResentWindow = 8;
+
 signals:
     void StateChanged(const QString &text);
+    // A request for readings again, as it came on the station's resend topic.
+    void ResendRequested(const QByteArray &payload);
+    void ResentAcknowledged();
+    void LinkLost();
 
 private:
     struct InFlight
@@ -91,6 +112,9 @@ private:
     QTimer m_timer;
 
     std::optional<qint64> m_run; // the running run's id
+    qint64 m_nRunReadings = 0;   // its readings so far, as numbered
+    qint64 m_nSeconds = 0;
+    std::set<int> m_resentInFlight; // message ids
     std::deque<InFlight> m_inFlight;
     std::optional<OutboxItem> m_held; // the batch that may still grow
     publishpayloads::Last m_last;

@@ -15,6 +15,7 @@ struct PublishSettings
     QString station;         // empty: the computer's host name
     QString topic = QStringLiteral("calorivista");
     int outboxMB = 2048;
+    int keepHours = 24;      // acknowledged readings kept in the outbox, to be sent again if asked
 
     bool IsOn() const { return !host.trimmed().isEmpty(); }
     bool operator==(const PublishSettings &) const = default;

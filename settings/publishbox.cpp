@@ -53,6 +53,7 @@ void PublishBox::SetDefaultStationName(const QString &name)
 
 void PublishBox::Show(const PublishSettings &settings)
 {
+    m_shown = settings;
     m_pHost->setText(settings.host);
     m_pPort->setValue(settings.port);
     m_pTls->setChecked(settings.tls);
@@ -67,7 +68,8 @@ void PublishBox::Show(const PublishSettings &settings)
 
 std::optional<PublishSettings> PublishBox::Take(Message *notice) const
 {
-    PublishSettings settings;
+    // What the boxes do not show (the outbox's keep) stays as it was.
+    PublishSettings settings = m_shown;
     settings.host = m_pHost->text().trimmed();
     settings.port = m_pPort->value();
     settings.tls = m_pTls->isChecked();

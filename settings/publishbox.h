@@ -29,6 +29,7 @@ public:
     std::optional<PublishSettings> Take(Message *notice) const;
 
 private:
+    PublishSettings m_shown;
     QLineEdit *m_pHost;
     QSpinBox *m_pPort;
     QCheckBox *m_pTls;

@@ -329,6 +329,8 @@ PublishSettings SettingsStore::LoadPublishSettings() const
         settings.topic = topic;
     settings.outboxMB = static_cast<int>(
         StoredNumber(*store, QStringLiteral("MqttOutboxMB"), 1, 1024 * 1024).value_or(settings.outboxMB));
+    settings.keepHours = static_cast<int>(
+        StoredNumber(*store, QStringLiteral("MqttKeepHours"), 0, 24 * 365).value_or(settings.keepHours));
     if (!settings.password.isEmpty())
         KeepFileToItsUser(*store);
     return settings;
@@ -353,6 +355,7 @@ bool SettingsStore::SavePublishSettings(const PublishSettings &settings) const
         store->setValue(QStringLiteral("MqttStation"), settings.station.trimmed());
         store->setValue(QStringLiteral("MqttTopic"), settings.topic.trimmed());
         store->setValue(QStringLiteral("MqttOutboxMB"), settings.outboxMB);
+        store->setValue(QStringLiteral("MqttKeepHours"), settings.keepHours);
         store->sync();
         if (!settings.password.isEmpty())
             KeepFileToItsUser(*store);

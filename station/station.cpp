@@ -13,6 +13,8 @@ Station::Station(CComReader &reader, const QString &dataFolder, const QString &n
     , m_journal(reader, dataFolder)
     , m_runEvents(m_feed)
     , m_publisher(m_feed, dataFolder + QStringLiteral("/outbox"), name)
+    , m_registry(dataFolder)
+    , m_reader(reader)
 {
     // Queued: the journal may fail while the store's lock is held, and no box
     // is ever shown under it.
@@ -35,12 +37,18 @@ Station::Station(CComReader &reader, const QString &dataFolder, const QString &n
     connect(&m_feed, &RunFeed::Event, &m_publisher, &Publisher::TakeEvent);
     connect(&m_feed, &RunFeed::Event, this, [this](const RunEvent &event) {
         m_pageView.TakeEvent(event);
+        if (event.event == QLatin1String("run-start")) {
+            // Where the run's readings can be found again, long after the outbox let them go.
+            m_runId = event.utcMs;
+            m_registry.RunStarted(event.utcMs, m_strRunFolder, m_nFirstFile);
+        }
         emit EventsChanged();
     });
 
     connect(&m_alarms, &AlarmWatch::Changed, &m_runEvents, &RunEventRecorder::Alarm);
     connect(&m_alarms, &AlarmWatch::Changed, this, &Station::OnAlarm);
     connect(&m_publisher, &Publisher::StateChanged, this, &Station::RefreshState);
+    connect(&m_resends, &ResendServer::Said, this, [](const QString &line) { qInfo("resend: %s", qPrintable(line)); });
 }
 
 Station::~Station() = default;
@@ -85,13 +93,16 @@ void Station::Prepare()
 
 void Station::BeginRun(const RunStart &start)
 {
-    m_journal.Begin(start.next);
-    m_bRunning = true;
-    m_runEvents.Begin(start.folder, start.comment, start.next.nextFile);
-    m_alarms.Begin(start.limits);
-    m_nRunStartMs = LineClockMs();
+    m_strRunFolder = start.folder;
     m_nFirstFile = start.next.nextFile;
     m_nNextFile = start.next.nextFile;
+    m_nSavedTotal = 0;
+    m_runId.reset();
+    m_journal.Begin(start.next);
+    m_bRunning = true;
+    m_runEvents.Begin(start.folder, start.comment, start.next.nextFile); // its run-start names the run
+    m_alarms.Begin(start.limits);
+    m_nRunStartMs = LineClockMs();
     m_pageView.SetRecordFolder(start.folder, start.comment);
     m_pageView.SetRunning(true);
     m_bLastSaveFailed = false;
@@ -107,8 +118,13 @@ void Station::Tick()
     m_feed.Tick();
 }
 
-void Station::Saved(const JournalHeader &next)
+void Station::Saved(const QString &file, const JournalHeader &next)
 {
+    // The store's count says which of the run's readings the file took.
+    const qint64 total = m_reader.Samples().TotalAppended();
+    if (m_runId)
+        m_registry.Saved(*m_runId, file, m_nSavedTotal, total - m_nSavedTotal);
+    m_nSavedTotal = total;
     m_journal.Saved(next);
     m_nNextFile = next.nextFile;
     m_bLastSaveFailed = false;
@@ -147,6 +163,8 @@ QString Station::EndRun(bool lastSaveFailed)
     m_bell.Silence();
     m_notice.Withdraw();
     m_runEvents.End();
+    if (m_runId)
+        m_registry.RunStopped(*m_runId, m_publisher.RunReadings());
     m_nRunElapsedMs = LineClockMs() - m_nRunStartMs;
     m_bRunning = false;
     // The page no longer shows the run's alarm, nor a line it no longer reads.

@@ -6,9 +6,11 @@
 #include "journalformat.h"
 #include "linestate.h"
 #include "publisher.h"
+#include "resendserver.h"
 #include "runeventrecorder.h"
 #include "runfeed.h"
 #include "runjournal.h"
+#include "runregistry.h"
 #include "stationserver.h"
 #include "stationview.h"
 #include "websettings.h"
@@ -71,10 +73,10 @@ public:
     // Hands on what reached the store: before anything may drop readings
     // from it, and after the reader's last hand-over.
     void Tick();
-    // A save wrote every reading the store holds, or failed; the next save
-    // goes by `next`. Called with the store's lock held, as the journal
-    // counts what the store holds.
-    void Saved(const JournalHeader &next);
+    // A save wrote every reading the store holds into `file`, or failed; the
+    // next save goes by `next`. Called with the store's lock held, as the
+    // journal counts what the store holds.
+    void Saved(const QString &file, const JournalHeader &next);
     void SaveFailed(const QString &file, const JournalHeader &next);
     // The run ended, its last save made (or failed). With `lastSaveFailed`
     // the journal keeps the rest for the next start; returns what the
@@ -143,10 +145,16 @@ private:
     Publisher m_publisher;
     StationView m_pageView;
     StationServer m_pageServer {m_pageView};
+    RunRegistry m_registry;
+    ResendServer m_resends {m_publisher, m_registry};
     AlarmBell m_bell;
     DesktopNotice m_notice;
 
+    CComReader &m_reader;
     const QTimer *m_pSavingTimer = nullptr;
+    std::optional<qint64> m_runId;  // the run's start, as its run-start event says
+    QString m_strRunFolder;
+    qint64 m_nSavedTotal = 0;       // the readings of the run in data files, as the feed numbers them
     bool m_bRunning = false;
     bool m_bHadRun = false;
     bool m_bLastSaveFailed = false;

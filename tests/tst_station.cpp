@@ -134,7 +134,7 @@ void TestStation::readingsInJournalEventsAlarmAndBrokerOut()
 
     // A save: the journal forgets what the data file took.
     reader.Lock();
-    station.Saved(JournalHeader {records, 1, {}, start + 1000});
+    station.Saved(QStringLiteral("0000"), JournalHeader {records, 1, {}, start + 1000});
     reader.Unlock();
     QTRY_COMPARE_WITH_TIMEOUT(OnlyJournal(data).readings.size(), size_t(0), 3000);
     QVERIFY(station.StateText().contains(QStringLiteral("файлов 1")));
