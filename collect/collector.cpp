@@ -317,7 +317,8 @@ void Collector::CheckWhole(const QString &name, qint64 run, OpenRun &state)
     QString words = RunWords(name, run) + QStringLiteral(" complete: %1 readings").arg(state.ledger.Held());
     if (lost > 0)
         words += QStringLiteral(", %1 lost for good").arg(lost);
-    emit Said(words);
+    // Said once the archive has it all, in order and durable.
+    m_wholeToSay.push_back(words);
     ForgetIfDone(name, run, state);
 }
 
@@ -459,6 +460,11 @@ void Collector::Flush()
     QString error;
     if (m_archive.Flush(&error)) {
         m_bFlushFailureSaid = false;
+        if (m_archive.Waiting() == 0) {
+            for (const QString &words : m_wholeToSay)
+                emit Said(words);
+            m_wholeToSay.clear();
+        }
         return;
     }
     if (!m_bFlushFailureSaid)

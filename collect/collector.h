@@ -108,6 +108,7 @@ private:
     bool m_bStationsFullSaid = false;
     QTimer m_flush;
     bool m_bFlushFailureSaid = false;
+    QStringList m_wholeToSay; // runs become whole, said once the archive has made them durable
     qint64 m_nConnectedAtMs = -1;
     int m_nQuickLosses = 0;
 };

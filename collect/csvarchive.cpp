@@ -263,7 +263,7 @@ bool CsvArchive::AddEvent(const QString &station, std::optional<qint64> run, con
 bool CsvArchive::AddBetweenRuns(StationFiles &station, const RunEvent &event, bool *failed)
 {
     QFile file(QDir(station.folder).filePath(QString::fromLatin1(EventLog::kFileName)));
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
         *failed = true;
         return false;
     }

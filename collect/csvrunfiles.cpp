@@ -117,7 +117,7 @@ bool CsvRunFiles::Open(QString *error)
 bool CsvRunFiles::OpenCsv(QString *error)
 {
     m_csv.setFileName(CsvPath());
-    if (!m_csv.open(QIODevice::ReadWrite)) {
+    if (!m_csv.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         *error = m_csv.errorString();
         return false;
     }
@@ -201,7 +201,7 @@ bool CsvRunFiles::ConvertOlder(const QByteArray &bytes, QString *error)
         return false;
     }
     m_nEnd = seq;
-    if (!m_csv.open(QIODevice::ReadWrite)) {
+    if (!m_csv.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         *error = m_csv.errorString();
         return false;
     }
@@ -331,7 +331,7 @@ void CsvRunFiles::CheckGapsAgainstCsv()
 bool CsvRunFiles::OpenEvents(QString *error)
 {
     m_events.setFileName(QStringLiteral("%1/%2.events.csv").arg(m_strFolder).arg(m_nRun));
-    if (!m_events.open(QIODevice::ReadWrite)) {
+    if (!m_events.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         *error = m_events.errorString();
         return false;
     }
@@ -537,7 +537,7 @@ bool CsvRunFiles::Merge(QString *error)
     }
     m_toMerge.clear();
     m_csv.close();
-    if (!m_csv.open(QIODevice::ReadWrite)) {
+    if (!m_csv.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         *error = m_csv.errorString();
         return false;
     }

@@ -156,13 +156,13 @@ bool RunJournal::Rewrite()
     if (out.write(bytes) != bytes.size() || !SyncData(out) || !out.commit() || !SyncFolder(m_strFolder))
         return false;
     m_file.setFileName(m_strPath);
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+    return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
 }
 
 bool RunJournal::ForgetInPlace()
 {
     // Cutting the file frees its space, so the header alone fits again.
-    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     if (!m_file.resize(0))
         return false;

@@ -4,10 +4,28 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+StationBoard::Station *StationBoard::Find(const QString &station)
+{
+    auto found = m_stations.find(station);
+    if (found != m_stations.end())
+        return &found->second;
+    if (m_stations.size() >= kMaxStations) {
+        // Counted by name, as far as a count is worth keeping.
+        if (m_refused.size() < 10000)
+            m_refused.insert(station);
+        return nullptr;
+    }
+    return &m_stations[station];
+}
+
 void StationBoard::TakeStatus(const QString &station, const QByteArray &payload, qint64 nowMs)
 {
+    Station *found = Find(station);
+    if (!found)
+        return;
+    Station &board = *found;
+    board.changed = ++m_nChange;
     // An empty retained message is one being deleted: the station is not there.
-    Station &board = m_stations[station];
     const bool online = payload.trimmed() == "online";
     if (board.online && !online)
         board.wentOfflineMs = nowMs;
@@ -26,6 +44,7 @@ void StationBoard::SetBrokerConnected(bool connected, qint64 nowMs)
         if (!station.online && station.wentOfflineMs >= 0 && nowMs - station.wentOfflineMs <= kWillsBeforeLossMs) {
             station.online = true;
             station.wentOfflineMs = -1;
+            station.changed = ++m_nChange;
         }
     }
 }
@@ -35,7 +54,11 @@ void StationBoard::TakeLast(const QString &station, const QByteArray &payload)
     const QJsonObject last = QJsonDocument::fromJson(payload).object();
     if (last.value(QLatin1String("v")).toInt() != 1)
         return; // a later format: left to a later collector
-    Station &board = m_stations[station];
+    Station *found = Find(station);
+    if (!found)
+        return;
+    Station &board = *found;
+    board.changed = ++m_nChange;
     board.lastT = last.value(QLatin1String("t")).toInteger();
     board.lastC.reset();
     if (last.value(QLatin1String("c")).isDouble())
@@ -51,10 +74,15 @@ void StationBoard::TakeReadings(const QString &station, std::span<const PayloadR
 {
     if (readings.empty())
         return;
-    Station &board = m_stations[station];
-    ++m_nChange;
+    Station *found = Find(station);
+    if (!found)
+        return;
+    Station &board = *found;
+    board.changed = ++m_nChange;
     for (const PayloadReader::Reading &reading : readings) {
         const qint64 second = reading.utcMs / 1000;
+        if (second < 0)
+            continue; // no slot for a time before 1970
         Second &slot = board.seconds[size_t(second % kSeconds)];
         if (slot.second > second)
             continue; // older than what the slot already holds: outside the ten minutes
@@ -86,6 +114,8 @@ QByteArray StationBoard::Frame(qint64 &sentChange, qint64 nowMs) const
     const qint64 oldest = nowMs / 1000 - kSeconds + 1;
     QJsonArray stations;
     for (const auto &[name, station] : m_stations) {
+        if (station.changed <= sentChange && sentChange >= 0)
+            continue; // the viewer has it as it is
         QJsonArray spark;
         for (const Second &slot : station.seconds) {
             if (slot.second >= oldest && slot.change > sentChange)
@@ -106,6 +136,7 @@ QByteArray StationBoard::Frame(qint64 &sentChange, qint64 nowMs) const
                                       {QStringLiteral("now"), nowMs},
                                       {QStringLiteral("broker"), m_bBrokerConnected ? QStringLiteral("connected") : QStringLiteral("lost")},
                                       {QStringLiteral("brokerLostSince"), m_nBrokerLostMs >= 0 ? QJsonValue(m_nBrokerLostMs) : QJsonValue()},
+                                      {QStringLiteral("notShown"), m_refused.isEmpty() ? QJsonValue() : QJsonValue(qint64(m_refused.size()))},
                                       {QStringLiteral("stations"), stations}})
         .toJson(QJsonDocument::Compact);
 }

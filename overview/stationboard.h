@@ -3,6 +3,7 @@
 #include "payloadreader.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -19,6 +20,9 @@ class StationBoard
 {
 public:
     static constexpr int kSeconds = 600;
+    // No lab has more; names beyond these (any client of the broker can make
+    // them up) are not shown, and the page says how many.
+    static constexpr size_t kMaxStations = 500;
 
     void TakeStatus(const QString &station, const QByteArray &payload, qint64 nowMs);
     // The collector's own connection to the broker. A broker that shuts down
@@ -30,9 +34,9 @@ public:
     void TakeLast(const QString &station, const QByteArray &payload);
     void TakeReadings(const QString &station, std::span<const PayloadReader::Reading> readings);
 
-    // Every station as the page shows it, with the sparkline's seconds that
-    // changed after `sentChange` (all of them for -1); `sentChange` becomes
-    // what this frame holds.
+    // The stations that changed after `sentChange` (every one for -1) as the
+    // page shows them, with the sparkline's seconds that changed since;
+    // `sentChange` becomes what this frame holds.
     QByteArray Frame(qint64 &sentChange, qint64 nowMs) const;
 
     // "online", "offline", "silent" (the station is there, its instrument
@@ -50,6 +54,7 @@ private:
 
     struct Station
     {
+        qint64 changed = 0; // the change that last touched it
         bool online = false;
         qint64 wentOfflineMs = -1; // when it last went from online to offline
         qint64 lastT = 0;
@@ -61,9 +66,12 @@ private:
     };
 
     static QString StateOf(const Station &station);
+    // The station, made when new and there is room; none when there is not.
+    Station *Find(const QString &station);
 
     std::map<QString, Station> m_stations;
     qint64 m_nChange = 0;
     bool m_bBrokerConnected = false;
     qint64 m_nBrokerLostMs = -1;
+    QSet<QString> m_refused;      // names not shown for want of room
 };

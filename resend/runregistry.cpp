@@ -22,7 +22,7 @@ QString Decoded(const QByteArray &field)
 } // namespace
 
 RunRegistry::RunRegistry(QString dataFolder)
-    : m_strPath(QDir(dataFolder).filePath(QStringLiteral("runindex.csv")))
+    : m_strPath(QDir(dataFolder).filePath(QStringLiteral("runs/runindex.csv")))
 {
 }
 
@@ -30,7 +30,7 @@ void RunRegistry::Append(const QByteArray &line)
 {
     QDir().mkpath(QFileInfo(m_strPath).absolutePath());
     QFile file(m_strPath);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
         return;
     const qint64 whole = file.size();
     // A line written in part is cut off: the index only ever holds whole lines.

@@ -8,7 +8,7 @@
 
 // Where each run of this station was recorded and what each of its saves
 // wrote, so that its readings can be found again in its data files long
-// after the outbox let them go: "runindex.csv" in the station's data folder,
+// after the outbox let them go: "runs/runindex.csv" in the station's data folder,
 // a line appended (and made durable) at each run's start, save and stop.
 class RunRegistry
 {

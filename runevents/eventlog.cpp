@@ -43,7 +43,7 @@ bool EventLog::Append(const RunEvent &event)
     const QString path = Path();
     const bool existed = PathExists(path);
     QFile file;
-    if (!OpenNamedFile(file, path, QIODevice::WriteOnly | QIODevice::Append))
+    if (!OpenNamedFile(file, path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     LocalTimeLine timeLine;
     QByteArray bytes = Line(event, timeLine);

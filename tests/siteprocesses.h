@@ -131,6 +131,8 @@ public:
         return m_process.waitForFinished(30000) && m_process.exitCode() == 0;
     }
     QString Said() const { return QString::fromUtf8(m_said); }
+    bool Running() const { return m_process.state() != QProcess::NotRunning; }
+    int ExitCode() const { return m_process.exitCode(); }
     int Count(const QString &text) const { return int(Said().count(text)); }
 
 private:

@@ -405,7 +405,7 @@ void TestPublish::collectorWritesEachReadingOnceAndReportsGaps()
     };
     const auto sendEvent = [&](qint64 at, const char *name) {
         const RunEvent event {at, QString::fromLatin1(name), std::nullopt, QStringLiteral("0000 comment, \"quoted\"")};
-        QVERIFY(station.Publish("calorivista/f3/events", publishpayloads::Event(event), 1, false) >= 0);
+        QVERIFY(station.Publish("calorivista/f3/events", publishpayloads::Event(event, run), 1, false) >= 0);
     };
     const QString csv = dir.filePath(QStringLiteral("archive/f3/%1.csv").arg(run));
     sendEvent(run, "run-start");
@@ -429,7 +429,7 @@ void TestPublish::collectorWritesEachReadingOnceAndReportsGaps()
         torn.write("2026-11-11T10:00:00.000+01:00,1.0");
     }
     std::tie(archive, collector) = start();
-    QTRY_VERIFY_WITH_TIMEOUT(said.join(QLatin1Char('\n')).contains(QStringLiteral("finished")), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(said.join(QLatin1Char('\n')).contains(QStringLiteral("finished")), qPrintable(said.join(QLatin1Char('\n'))), 10000);
 
     QList<double> expected;
     for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29})

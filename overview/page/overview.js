@@ -51,11 +51,18 @@ function when(t) {
   return now - t < 86400000 ? "в " + at.toLocaleTimeString("ru-RU") : at.toLocaleString("ru-RU");
 }
 
-function show(station) {
+// A frame holds the stations that changed: each is kept with its tile, and
+// every tile is drawn again (ages move on without a change).
+function merge(station) {
   const tile = tiles.get(station.name) || newTile(station.name);
-  const element = tile.element;
   for (const [second, low, high] of station.spark)
     tile.seconds.set(second, [low, high]);
+  tile.station = station;
+}
+
+function show(tile) {
+  const station = tile.station;
+  const element = tile.element;
   const oldest = Math.floor(now / 1000) - 599;
   for (const second of tile.seconds.keys())
     if (second < oldest)
@@ -132,7 +139,11 @@ function take(message) {
       + ": станции показаны такими, какими были тогда"
     : "");
   for (const station of frame.stations)
-    show(station);
+    merge(station);
+  for (const tile of tiles.values())
+    show(tile);
+  text(document.getElementById("hidden"), frame.notShown
+    ? "Ещё " + frame.notShown + " станций не показаны: их больше, чем страница показывает" : "");
 }
 
 function connect() {
