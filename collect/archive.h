@@ -49,4 +49,14 @@ public:
     virtual bool Flush(QString *error) = 0;
     // Readings given but still waiting inside the archive (to be merged in order).
     virtual qint64 Waiting() const { return 0; }
+
+    // Whether this collector is the one to ask `station` for what its runs
+    // lack: an archive that several collectors share lets one ask at a time.
+    virtual bool MayAsk(const QString &station) { Q_UNUSED(station) return true; }
+    // The readings of [from, to) the archive holds, written by any collector:
+    // ranges, in order. Only a shared archive holds what this one was not given.
+    virtual std::vector<std::pair<qint64, qint64>> HeldWithin(const QString &station, qint64 run, qint64 from, qint64 to)
+    {
+        Q_UNUSED(station) Q_UNUSED(run) Q_UNUSED(from) Q_UNUSED(to) return {};
+    }
 };

@@ -48,6 +48,14 @@ Collector::Collector(CollectorOptions options, Archive &archive, QObject *parent
     connect(&m_asker, &ResendAsker::Ask, this, &Collector::Ask);
     m_flush.setInterval(kFlushMs);
     connect(&m_flush, &QTimer::timeout, this, &Collector::Flush);
+    // A station another collector asks is looked at again now and then: that
+    // collector may be gone.
+    m_askAgain.setInterval(kAskAgainMs);
+    connect(&m_askAgain, &QTimer::timeout, this, [this] {
+        const QSet<QString> waiting = m_waitingToAsk;
+        for (const QString &station : waiting)
+            m_asker.Wake(station);
+    });
 }
 
 Collector::~Collector()
@@ -71,6 +79,7 @@ void Collector::Start()
         m_asker.Wake(record.station, true);
     }
     m_flush.start();
+    m_askAgain.start();
     m_link.Open(m_options.endpoint);
 }
 
@@ -432,6 +441,40 @@ std::optional<ResendAsker::Request> Collector::NextRequest(const QString &name)
     auto found = m_stations.find(name);
     if (found == m_stations.end())
         return std::nullopt;
+    if (!m_archive.MayAsk(name)) {
+        m_waitingToAsk.insert(name); // another collector of a shared archive asks it; looked at again
+        return std::nullopt;
+    }
+    m_waitingToAsk.remove(name);
+    // What another collector of a shared archive has written is not asked for.
+    std::vector<qint64> refreshed;
+    for (const auto &[run, state] : found->second.runs) {
+        bool changed = false;
+        for (int look = 0; look < 8; ++look) {
+            const auto range = state->ledger.FirstAsked(ResendAsker::kLargestRequest);
+            const auto held = range ? m_archive.HeldWithin(name, run, range->first, range->second)
+                                    : std::vector<std::pair<qint64, qint64>> {};
+            if (held.empty())
+                break;
+            for (const auto &[from, to] : held)
+                state->ledger.Take(from, to);
+            changed = true;
+        }
+        if (changed) {
+            m_archive.SetLedger(name, run, state->ledger);
+            refreshed.push_back(run);
+        }
+    }
+    for (const qint64 run : refreshed) {
+        found = m_stations.find(name);
+        if (found == m_stations.end())
+            break;
+        if (auto state = found->second.runs.find(run); state != found->second.runs.end())
+            CheckWhole(name, run, *state->second); // may forget it
+    }
+    found = m_stations.find(name);
+    if (found == m_stations.end())
+        return std::nullopt;
     for (const auto &[run, state] : found->second.runs) {
         if (const auto range = state->ledger.FirstAsked(ResendAsker::kLargestRequest))
             return ResendAsker::Request {run, range->first, range->second};
@@ -459,6 +502,8 @@ void Collector::Flush()
 {
     QString error;
     if (m_archive.Flush(&error)) {
+        if (m_bFlushFailureSaid)
+            emit Said(QStringLiteral("archive: written again"));
         m_bFlushFailureSaid = false;
         if (m_archive.Waiting() == 0) {
             for (const QString &words : m_wholeToSay)

@@ -36,6 +36,7 @@ class Collector : public QObject
 
 public:
     static constexpr int kFlushMs = 200;
+    static constexpr int kAskAgainMs = 5000;
     static constexpr size_t kMaxStations = 1000;
     // No station's line brings more readings a second than this.
     static constexpr qint64 kMaxReadingsPerSecond = 20000;
@@ -107,6 +108,8 @@ private:
     std::map<QString, Station> m_stations;
     bool m_bStationsFullSaid = false;
     QTimer m_flush;
+    QTimer m_askAgain;
+    QSet<QString> m_waitingToAsk; // stations another collector asks
     bool m_bFlushFailureSaid = false;
     QStringList m_wholeToSay; // runs become whole, said once the archive has made them durable
     qint64 m_nConnectedAtMs = -1;
