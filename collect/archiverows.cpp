@@ -60,7 +60,7 @@ std::optional<qint64> IsoTime(QByteArrayView text)
 } // namespace
 
 void AppendRow(QByteArray &out, LocalTimeLine &timeLine, qint64 utcMs, qint64 firstMs, std::string_view temperature,
-               qint64 seq)
+               std::optional<qint64> seq)
 {
     const qsizetype at = out.size();
     out.resize(at + 80 + qsizetype(temperature.size()));
@@ -81,8 +81,10 @@ void AppendRow(QByteArray &out, LocalTimeLine &timeLine, qint64 utcMs, qint64 fi
     *p++ = ',';
     p = std::copy(temperature.begin(), temperature.end(), p);
     *p++ = ',';
-    *p++ = ',';
-    p = Number(p, seq);
+    if (seq) {
+        *p++ = ',';
+        p = Number(p, *seq);
+    }
     *p++ = '\r';
     *p++ = '\n';
     out.resize(p - out.data());

@@ -19,8 +19,9 @@ inline constexpr char kHeader[] = "time,elapsed_s,temperature_c,file,seq\r\n";
 // The header of archives written before the seq column.
 inline constexpr char kOlderHeader[] = "time,elapsed_s,temperature_c,file\r\n";
 
+// A row; without a seq, a row of the exporter's own four columns (kOlderHeader).
 void AppendRow(QByteArray &out, LocalTimeLine &timeLine, qint64 utcMs, qint64 firstMs, std::string_view temperature,
-               qint64 seq);
+               std::optional<qint64> seq);
 
 // What a row says: its instant, its seq (none in an older row) and its temperature's text.
 struct Row

@@ -84,29 +84,36 @@ bool CsvArchive::Take(QString *error)
     return true;
 }
 
+std::map<qint64, CsvArchive::RunInfo> CsvArchive::ReadRunsFile(const QString &stationFolder)
+{
+    std::map<qint64, RunInfo> runs;
+    QFile file(QDir(stationFolder).filePath(QStringLiteral("runs.csv")));
+    if (!file.open(QIODevice::ReadOnly))
+        return runs;
+    qsizetype whole = 0;
+    const std::vector<QByteArray> records = CsvRecords(file.readAll(), &whole);
+    for (size_t i = 1; i < records.size(); ++i) {
+        const QList<QByteArray> fields = CsvFields(records[i]);
+        bool number = false;
+        const qint64 run = fields.value(0).toLongLong(&number);
+        if (!number || fields.size() < 5)
+            continue;
+        RunInfo info;
+        info.started = FromIso(fields[1]);
+        info.stopped = FromIso(fields[2]);
+        info.comment = QString::fromUtf8(fields[3]);
+        bool counted = false;
+        const qint64 readings = fields[4].toLongLong(&counted);
+        if (counted)
+            info.readings = readings;
+        runs[run] = info;
+    }
+    return runs;
+}
+
 void CsvArchive::LoadRuns(StationFiles &station)
 {
-    QFile file(QDir(station.folder).filePath(QStringLiteral("runs.csv")));
-    if (file.open(QIODevice::ReadOnly)) {
-        qsizetype whole = 0;
-        const std::vector<QByteArray> records = CsvRecords(file.readAll(), &whole);
-        for (size_t i = 1; i < records.size(); ++i) {
-            const QList<QByteArray> fields = CsvFields(records[i]);
-            bool number = false;
-            const qint64 run = fields.value(0).toLongLong(&number);
-            if (!number || fields.size() < 5)
-                continue;
-            RunInfo info;
-            info.started = FromIso(fields[1]);
-            info.stopped = FromIso(fields[2]);
-            info.comment = QString::fromUtf8(fields[3]);
-            bool counted = false;
-            const qint64 readings = fields[4].toLongLong(&counted);
-            if (counted)
-                info.readings = readings;
-            station.runs[run] = info;
-        }
-    }
+    station.runs = ReadRunsFile(station.folder);
     // Runs archived before there was an index.
     static const QRegularExpression runFile(QStringLiteral("^(\\d+)\\.csv$"));
     for (const QString &name : QDir(station.folder).entryList(QDir::Files)) {

@@ -34,7 +34,7 @@ public:
 
     static constexpr size_t kOpenRunsPerStation = 4;
 
-private:
+    // A line of a station's runs.csv.
     struct RunInfo
     {
         std::optional<qint64> started;
@@ -42,6 +42,10 @@ private:
         QString comment;
         std::optional<qint64> readings;
     };
+    // The runs.csv of a station's folder; damaged lines are left out.
+    static std::map<qint64, RunInfo> ReadRunsFile(const QString &stationFolder);
+
+private:
     struct StationFiles
     {
         QString folder;

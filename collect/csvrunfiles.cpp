@@ -212,10 +212,16 @@ bool CsvRunFiles::ConvertOlder(const QByteArray &bytes, QString *error)
 
 bool CsvRunFiles::ReadGaps()
 {
-    m_storedGaps.clear();
-    QFile file(QStringLiteral("%1/%2.gaps.csv").arg(m_strFolder).arg(m_nRun));
+    m_storedGaps = ReadGapsFile(QStringLiteral("%1/%2.gaps.csv").arg(m_strFolder).arg(m_nRun));
+    return true;
+}
+
+std::vector<RunLedger::Gap> CsvRunFiles::ReadGapsFile(const QString &path)
+{
+    std::vector<RunLedger::Gap> gaps;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return true; // no file: nothing missing
+        return gaps; // no file: nothing missing
     qsizetype whole = 0;
     const std::vector<QByteArray> records = CsvRecords(file.readAll(), &whole);
     for (size_t i = 1; i < records.size(); ++i) {
@@ -232,9 +238,9 @@ bool CsvRunFiles::ReadGaps()
             gap.state = RunLedger::Gap::State::Lost;
             gap.reason = QString::fromUtf8(fields[4]);
         }
-        m_storedGaps.push_back(gap);
+        gaps.push_back(gap);
     }
-    return true;
+    return gaps;
 }
 
 std::optional<qint64> CsvRunFiles::FirstSeqAtOrAfter(qint64 seq)

@@ -40,6 +40,8 @@ public:
     // One past the highest seq in the CSV, and the gaps as they were stored.
     qint64 End() const { return m_nEnd; }
     const std::vector<RunLedger::Gap> &StoredGaps() const { return m_storedGaps; }
+    // A gaps file as it is on disk; none missing when there is none.
+    static std::vector<RunLedger::Gap> ReadGapsFile(const QString &path);
     std::optional<qint64> StopMs() const { return m_stopMs; }
 
     // Readings not held before, seq consecutive from `seq`. Past the end

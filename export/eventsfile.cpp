@@ -42,9 +42,14 @@ QStringList NextRecord(const QByteArray &bytes, qsizetype &at)
 
 QList<FolderEvent> ReadFolderEvents(const QString &folder)
 {
+    return ReadEventsFile(folder + QStringLiteral("/events.csv"));
+}
+
+QList<FolderEvent> ReadEventsFile(const QString &path)
+{
     QList<FolderEvent> events;
     QFile file;
-    if (!OpenNamedFile(file, folder + QStringLiteral("/events.csv"), QIODevice::ReadOnly))
+    if (!OpenNamedFile(file, path, QIODevice::ReadOnly))
         return events;
     const QByteArray bytes = file.readAll();
     qsizetype at = 0;

@@ -16,3 +16,5 @@ struct FolderEvent
 // RFC 4180), in file order; lines that cannot be read are left out. Empty
 // when there is no such file.
 QList<FolderEvent> ReadFolderEvents(const QString &folder);
+// The same of a file of that format by its path (a collector's "<run>.events.csv").
+QList<FolderEvent> ReadEventsFile(const QString &path);

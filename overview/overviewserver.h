@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runcatalog.h"
 #include "stationboard.h"
 #include "tokenwebserver.h"
 
@@ -9,6 +10,8 @@
 // "/?token=…" (the page with its script), "/api/stations" (every station with
 // its whole sparkline) and a WebSocket at "/live" that pushes the stations
 // every 500 ms, each time with only the sparkline seconds that viewer lacks.
+// With the archive's catalog also "/api/runs" (each station's last runs) and
+// "/api/run.csv?station=S&run=R" (a run's readings in the exporter's columns).
 class OverviewServer : public QObject
 {
     Q_OBJECT
@@ -24,10 +27,16 @@ public:
     }
     int Port() const { return m_server.Port(); }
     int Viewers() const { return m_server.Viewers(); }
+    // The archive the run list and the CSV come from; none: no runs are offered.
+    void SetCatalog(RunCatalog *catalog) { m_catalog = catalog; }
+    static constexpr qint64 kRunsKeptMs = 5000; // the run list is looked up at most this often
 
 private:
-    std::optional<WebReply> Reply(const QString &path) const;
+    std::optional<WebReply> Reply(const QString &path, const QUrlQuery &query);
 
     const StationBoard &m_board;
+    RunCatalog *m_catalog = nullptr;
+    QByteArray m_runs;
+    qint64 m_nRunsAtMs = -1;
     TokenWebServer m_server;
 };

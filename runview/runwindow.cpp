@@ -383,6 +383,8 @@ QString RunWindow::Readout() const
 
 std::optional<QString> RunWindow::ChooseFolder()
 {
+    if (m_folderSource)
+        return m_folderSource(this);
     // The chooser works in the working folder: it is put back afterwards.
     const QString before = CurrentFolder();
     if (m_pRun)

@@ -51,6 +51,10 @@ public:
     void SetLimits(std::vector<double> limits);
     void SetThreshold(std::optional<double> celsius);
 
+    // Where "Открыть" and "Сравнить с…" find a folder: the folder chooser,
+    // or this (the runs of the lab's archive, say); none: nothing chosen.
+    void SetFolderSource(std::function<std::optional<QString>(QWidget *parent)> source) { m_folderSource = std::move(source); }
+
     // The commands, as the toolbar has them.
     void OnOpen();
     void OnCompare();
@@ -73,6 +77,7 @@ private:
     std::unique_ptr<FolderSeries> ReadCompared(const QString &folder);
 
     MessageSeam &m_messages;
+    std::function<std::optional<QString>(QWidget *)> m_folderSource;
     std::unique_ptr<FolderSeries> m_pRun;
     std::unique_ptr<FolderSeries> m_pCompared;
     Align m_align = Align::Starts;

@@ -1,10 +1,15 @@
 // The lab's archive in a real PostgreSQL (started by the test): the real
 // programs on simulated instruments through a real mosquitto, several
 // collectors on one database, collectors killed, a database that goes away.
+#include "archiveopener.h"
 #include "mosquittobroker.h"
+#include "pgruncatalog.h"
 #include "postgresserver.h"
+#include "runwindow.h"
+#include "scriptedmessages.h"
 #include "siteprocesses.h"
 
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 class TestPgArchive : public QObject
@@ -25,6 +30,10 @@ private:
     // counted once into readings_1s.
     QString WholeInDatabase(const StationProcess &station) const;
     QStringList Collector(const QString &id) const;
+    // The archived run opened in the run window has the figures of its record folder.
+    void CheckArchivedRunInTheWindow(const StationProcess &station, qint64 run);
+    // The overview's CSV of the run has the readings of its data files.
+    void CheckOverviewCsv(int port, const StationProcess &station, qint64 run);
 
     std::unique_ptr<PostgresServer> m_db;
     int m_nBroker = 0;
@@ -109,11 +118,69 @@ void TestPgArchive::twoCollectorsKilledInTurnKeepEachReadingOnce()
         QVERIFY(station->Stop());
         station->StopSending();
     }
-    QVERIFY(second.Start());
+    // Back with its overview, which offers the archived runs.
+    const int page = FreeLocalPort();
+    CollectorProcess withPage(Collector(QStringLiteral("second")) + QStringList {QStringLiteral("--http"), QString::number(page),
+                                                                                  QStringLiteral("--token"), QStringLiteral("t0ken")});
+    QVERIFY(withPage.Start());
     for (const auto &station : stations)
         QTRY_VERIFY2_WITH_TIMEOUT(WholeInDatabase(*station).isEmpty(), qPrintable(station->Name() + QStringLiteral(": ") + WholeInDatabase(*station)),
                                   120000);
-    QVERIFY(first.Stop() && second.Stop());
+    const qint64 run = m_db->Query(QStringLiteral("SELECT run FROM runs WHERE station = 'ofen-1'")).toLongLong();
+    CheckArchivedRunInTheWindow(*stations.front(), run);
+    CheckOverviewCsv(page, *stations.front(), run);
+    QVERIFY(first.Stop() && withPage.Stop());
+}
+
+void TestPgArchive::CheckArchivedRunInTheWindow(const StationProcess &station, qint64 run)
+{
+    ScriptedMessages messages;
+    PgRunCatalog catalog(m_db->Conninfo(), QString(), QStringLiteral("tst_pgarchive"));
+    ArchiveOpener opener(catalog, messages);
+    const std::optional<QString> folder = opener.Fetch(station.Name(), run, nullptr);
+    QVERIFY2(folder, messages.shown.isEmpty() ? "" : qPrintable(messages.shown.front().text));
+    RunWindow archived(messages), recorded(messages);
+    QVERIFY(archived.OpenFolder(*folder) && recorded.OpenFolder(station.Records()));
+    const RunStatistics &a = archived.Statistics();
+    const RunStatistics &b = recorded.Statistics();
+    QCOMPARE(a.readings, b.readings);
+    QCOMPARE(a.lowest, b.lowest);
+    QCOMPARE(a.highest, b.highest);
+    QCOMPARE(a.mean, b.mean);
+    QCOMPARE(a.DurationMs(), b.DurationMs()); // from the run's start to its stop
+    QCOMPARE(a.alarms, b.alarms);
+    // The data files keep their offsets to six digits: a reading's time there
+    // is within 50 ms of the instant the archive keeps.
+    QVERIFY2(std::abs(a.highestMs - b.highestMs) <= 50, qPrintable(QString::number(a.highestMs - b.highestMs)));
+    QVERIFY(messages.shown.isEmpty());
+}
+
+void TestPgArchive::CheckOverviewCsv(int port, const StationProcess &station, qint64 run)
+{
+    const auto get = [port](const QByteArray &target) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        if (!socket.waitForConnected(5000))
+            return QByteArray();
+        socket.write("GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        QByteArray answer;
+        while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+            answer += socket.readAll();
+        answer += socket.readAll();
+        return answer.mid(answer.indexOf("\r\n\r\n") + 4);
+    };
+    const QByteArray runs = get("/api/runs?token=t0ken");
+    QVERIFY2(runs.contains("\"station\":\"ofen-1\"") && runs.contains(QByteArray::number(run)), runs.constData());
+    const QList<QByteArray> rows = get("/api/run.csv?station=ofen-1&run=" + QByteArray::number(run) + "&token=t0ken").split('\n');
+    const QList<DataLine> lines = ReadDataFiles(station.Records());
+    QCOMPARE(rows.value(0), QByteArray("time,elapsed_s,temperature_c,file\r"));
+    QCOMPARE(rows.size(), lines.size() + 2); // the header, and nothing after the last line end
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QList<QByteArray> fields = rows[i + 1].trimmed().split(',');
+        const qint64 ms = QDateTime::fromString(QString::fromLatin1(fields.value(0)), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        if (fields.size() != 4 || ms != lines[i].msSinceEpoch || fields[2].toDouble() != lines[i].temperature)
+            QFAIL(qPrintable(QStringLiteral("row %1: %2").arg(i + 1).arg(QString::fromLatin1(rows[i + 1]))));
+    }
 }
 
 // The database stops for 20 s during a run: the collector says so, holds

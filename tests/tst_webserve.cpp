@@ -158,7 +158,7 @@ private:
 void TestWebServe::init()
 {
     m_server = std::make_unique<TokenWebServer>(
-        [](const QString &path) -> std::optional<WebReply> {
+        [](const QString &path, const QUrlQuery &) -> std::optional<WebReply> {
             if (path == QLatin1String("/page"))
                 return WebReply {"page", "text/plain"};
             return std::nullopt;

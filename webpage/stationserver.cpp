@@ -5,7 +5,7 @@
 StationServer::StationServer(const StationView &view, QObject *parent)
     : QObject(parent)
     , m_view(view)
-    , m_server([this](const QString &path) { return Reply(path); },
+    , m_server([this](const QString &path, const QUrlQuery &) { return Reply(path); },
                [this](qint64 &sentTenth) { return Frame(sentTenth); }, kPushMs)
 {
 }

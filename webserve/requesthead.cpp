@@ -50,7 +50,8 @@ bool ParseRequestLine(QByteArrayView line, RequestHead *head)
     head->path = url.path(QUrl::FullyDecoded);
     if (head->path.isEmpty())
         head->path = QStringLiteral("/");
-    head->token = QUrlQuery(url.query(QUrl::FullyEncoded)).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+    head->query = QUrlQuery(url.query(QUrl::FullyEncoded));
+    head->token = head->query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
     return true;
 }
 

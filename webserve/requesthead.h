@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QUrlQuery>
 
 // The head of an HTTP/1.x request (its request line and header fields), as
 // far as a read-only page needs it.
@@ -11,6 +12,7 @@ struct RequestHead
     QByteArray method;
     QString path;             // percent-decoded, without the query
     QString token;            // the query's "token", percent-decoded
+    QUrlQuery query;          // the whole query, the token too
     bool webSocket = false;   // "Upgrade: websocket"
     qsizetype length = 0;     // bytes of the head, its closing empty line included
 };

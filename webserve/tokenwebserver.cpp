@@ -9,6 +9,7 @@
 #include <QWebSocketServer>
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -228,10 +229,45 @@ void TokenWebServer::Answer(QTcpSocket *socket, const RequestHead &head)
         return;
     }
     socket->read(head.length);
-    if (const std::optional<WebReply> reply = m_pages(head.path))
-        Reply(socket, 200, reply->body, reply->contentType);
-    else
+    std::optional<WebReply> reply = m_pages(head.path, head.query);
+    if (!reply)
         Reply(socket, 404);
+    else if (reply->more)
+        Stream(socket, std::move(*reply));
+    else
+        Reply(socket, 200, reply->body, reply->contentType);
+}
+
+void TokenWebServer::Stream(QTcpSocket *socket, WebReply reply)
+{
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    // No length: the body ends where the connection closes.
+    QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: " + reply.contentType + "\r\n";
+    if (!reply.fileName.isEmpty()) {
+        QByteArray name = reply.fileName; // nothing in it may end the field or the quotes
+        for (char &c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
+                c = '_';
+        head += "Content-Disposition: attachment; filename=\"" + name + "\"\r\n";
+    }
+    head += "Cache-Control: no-store\r\nConnection: close\r\n\r\n";
+    socket->write(head + reply.body);
+    auto more = std::make_shared<std::function<std::optional<QByteArray>()>>(std::move(reply.more));
+    const auto feed = [socket, more] {
+        // A client that takes nothing for a while is cut off; one that reads keeps its connection.
+        ArmDeadline(socket, kAnswerTimeoutMs);
+        while (*more && socket->bytesToWrite() < kStreamLowWater) {
+            std::optional<QByteArray> piece = (*more)();
+            if (!piece) {
+                *more = nullptr; // what it holds (a cursor, a file) goes now
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(*piece);
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, feed);
+    feed();
 }
 
 void TokenWebServer::Reply(QTcpSocket *socket, int status, const QByteArray &body, const QByteArray &contentType)

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QUrlQuery>
 
 #include <functional>
 #include <memory>
@@ -19,8 +20,20 @@ struct RequestHead;
 // What a GET of a path answers.
 struct WebReply
 {
+    WebReply() = default;
+    WebReply(QByteArray body, QByteArray contentType)
+        : body(std::move(body))
+        , contentType(std::move(contentType))
+    {
+    }
+
     QByteArray body;
     QByteArray contentType;
+    // A body too long to be made at once (a whole run's readings): its
+    // pieces after `body`, each asked for once the client has taken the
+    // ones before; none at its end.
+    std::function<std::optional<QByteArray>()> more;
+    QByteArray fileName; // offered as the name to save it under
 };
 
 // Serves a read-only live page to any browser that has its token: the paths
@@ -51,8 +64,10 @@ public:
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
     static constexpr int kAcceptPauseMs = 1000;
 
-    // The reply to a GET of `path` (with the token), or none for 404.
-    using Pages = std::function<std::optional<WebReply>(const QString &path)>;
+    // The reply to a GET of `path` with its query (the token too), or none for 404.
+    using Pages = std::function<std::optional<WebReply>(const QString &path, const QUrlQuery &query)>;
+    // A streamed body is given more while less than this waits to be sent.
+    static constexpr qint64 kStreamLowWater = 256 * 1024;
     // The frame for one viewer; `mark` is the viewer's own, -1 for a new one,
     // so that a frame need carry only what that viewer has not had yet.
     using Frames = std::function<QByteArray(qint64 &mark)>;
@@ -86,6 +101,7 @@ private:
     void ReadHead(QTcpSocket *socket);
     void Answer(QTcpSocket *socket, const RequestHead &head);
     void Reply(QTcpSocket *socket, int status, const QByteArray &body = {}, const QByteArray &contentType = {});
+    void Stream(QTcpSocket *socket, WebReply reply);
     bool Authorised(const QString &given) const;
     void TakeWebSockets();
     void DropViewer(QWebSocket *socket);

@@ -25,7 +25,8 @@ function newTile(name) {
   element.dataset.name = name;
   element.innerHTML = '<div class="name"></div><div class="value">—<span class="unit"> °C</span></div>' +
     '<div class="state"></div><div class="alarm"></div><div class="run"></div>' +
-    '<canvas data-points="0"></canvas><div class="span"><span>−10 мин</span><span>сейчас</span></div>';
+    '<canvas data-points="0"></canvas><div class="span"><span>−10 мин</span><span>сейчас</span></div>' +
+    '<ul class="runs"></ul>';
   text(element.querySelector(".name"), name);
   const tile = { element, seconds: new Map() };
   tiles.set(name, tile);
@@ -146,6 +147,46 @@ function take(message) {
     ? "Ещё " + frame.notShown + " станций не показаны: их больше, чем страница показывает" : "");
 }
 
+// Each station's last runs from the archive, each with its readings as CSV.
+function showRuns(list) {
+  const byStation = new Map();
+  for (const run of list.runs) {
+    if (!byStation.has(run.station))
+      byStation.set(run.station, []);
+    byStation.get(run.station).push(run);
+  }
+  for (const [name, tile] of tiles) {
+    const element = tile.element.querySelector(".runs");
+    element.replaceChildren();
+    for (const run of byStation.get(name) || []) {
+      const item = document.createElement("li");
+      let words = new Date(run.started ?? run.run).toLocaleString("ru-RU");
+      if (run.comment)
+        words += " · " + run.comment;
+      words += " · " + (run.readings ?? run.held) + " показ.";
+      if (run.stopped === null)
+        words += " · идёт";
+      if (run.missing > 0)
+        words += " · недостаёт " + run.missing;
+      if (run.lost > 0)
+        words += " · потеряно " + run.lost;
+      const link = document.createElement("a");
+      link.href = "api/run.csv?station=" + encodeURIComponent(run.station) + "&run=" + run.run + "&token=" + encodeURIComponent(token);
+      link.textContent = "CSV";
+      item.append(words + " ", link);
+      element.append(item);
+    }
+  }
+}
+
+function fetchRuns() {
+  fetch("api/runs?token=" + encodeURIComponent(token))
+    .then((answer) => (answer.ok ? answer.json() : null))
+    .then((list) => list && showRuns(list))
+    .catch(() => {})
+    .finally(() => setTimeout(fetchRuns, 30000));
+}
+
 function connect() {
   const scheme = location.protocol === "https:" ? "wss:" : "ws:";
   const socket = new WebSocket(scheme + "//" + location.host + "/live?token=" + encodeURIComponent(token));
@@ -164,3 +205,4 @@ window.addEventListener("resize", () => {
     draw(tile, tile.element.dataset.state === "offline");
 });
 connect();
+setTimeout(fetchRuns, 1000); // once the first frame has made the tiles

@@ -2,8 +2,10 @@
 #include "collector.h"
 #include "commandline.h"
 #include "csvarchive.h"
+#include "csvruncatalog.h"
 #include "overviewserver.h"
 #include "pgarchive.h"
+#include "pgruncatalog.h"
 #include "quitsignals.h"
 #include "teearchive.h"
 
@@ -75,6 +77,7 @@ int main(int argc, char *argv[])
     }
     Collector collector(line->collector, *archive);
     StationBoard board;
+    std::unique_ptr<RunCatalog> catalog;
     OverviewServer overview(board);
     if (line->httpPort > 0) {
         QString error;
@@ -83,6 +86,12 @@ int main(int argc, char *argv[])
             return 1;
         }
         FollowOnBoard(collector, board);
+        // The runs offered for download come from the archive itself.
+        if (database)
+            catalog = std::make_unique<PgRunCatalog>(line->db, line->dbPassword, line->collector.endpoint.clientId + QStringLiteral("-page"));
+        else
+            catalog = std::make_unique<CsvRunCatalog>(line->outFolder);
+        overview.SetCatalog(catalog.get());
         std::fprintf(stdout, "page: http://%s:%d/?token=…\n",
                      (line->httpBind.isEmpty() ? QSysInfo::machineHostName() : line->httpBind).toUtf8().constData(), overview.Port());
     }
