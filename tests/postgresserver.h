@@ -36,9 +36,9 @@ public:
     ~PostgresServer() { Stop(); }
 
     int Port() const { return m_port; }
-    QString Conninfo(const QString &database = QStringLiteral("calorivista")) const
+    QString Conninfo(const QString &user = QStringLiteral("postgres")) const
     {
-        return QStringLiteral("host=127.0.0.1 port=%1 dbname=%2 user=postgres").arg(m_port).arg(database);
+        return QStringLiteral("host=127.0.0.1 port=%1 dbname=calorivista user=%2").arg(m_port).arg(user);
     }
 
     // initdb, the server, and the database: false if any fails.
@@ -110,12 +110,12 @@ public:
 
     // A query's output through psql, for the tests to compare: rows of
     // fields separated by '|'.
-    QString Query(const QString &sql) const
+    QString Query(const QString &sql, const QString &user = QStringLiteral("postgres")) const
     {
         QProcess psql;
         psql.start(m_bin + QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-q"),
                                                     QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql,
-                                                    Conninfo()});
+                                                    Conninfo(user)});
         if (!psql.waitForFinished(120000) || psql.exitCode() != 0)
             return QStringLiteral("<failed: %1>").arg(QString::fromUtf8(psql.readAllStandardError()));
         return QString::fromUtf8(psql.readAllStandardOutput()).trimmed();

@@ -9,6 +9,10 @@
 #include "scriptedmessages.h"
 #include "siteprocesses.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -21,6 +25,7 @@ private slots:
     void twoCollectorsKilledInTurnKeepEachReadingOnce();
     void databaseAwayForTwentySecondsLosesNothing();
     void newerTablesAreRefused();
+    void dashboardQueriesRunAsTheReader();
 
 private:
     // The run of a station as the database holds it, by seq.
@@ -206,7 +211,8 @@ void TestPgArchive::databaseAwayForTwentySecondsLosesNothing()
     station.StopSending();
     QTRY_VERIFY2_WITH_TIMEOUT(WholeInDatabase(station).isEmpty(), qPrintable(WholeInDatabase(station)), 60000);
     QVERIFY2(collector.Said().contains(QStringLiteral("held")), qPrintable(collector.Said().right(2000)));
-    QVERIFY(collector.Said().contains(QStringLiteral("archive: written again")));
+    // Said after the commit the test has just seen: its line may still be on its way.
+    QTRY_VERIFY_WITH_TIMEOUT(collector.Said().contains(QStringLiteral("archive: written again")), 5000);
     QVERIFY(collector.Stop());
 }
 
@@ -220,6 +226,68 @@ void TestPgArchive::newerTablesAreRefused()
     const QString said = QString::fromUtf8(collector.readAllStandardError());
     QVERIFY2(said.contains(QStringLiteral("newer than this collector knows")), qPrintable(said));
     QCOMPARE(m_db->Query(QStringLiteral("UPDATE calorivista_schema SET version = 1")), QString());
+}
+
+namespace {
+
+// A dashboard query as Grafana's PostgreSQL source expands it, for a span
+// of the given length that ends now and every station chosen.
+QString Expanded(QString sql, qint64 spanSeconds)
+{
+    const QDateTime to = QDateTime::currentDateTimeUtc();
+    const QString from = QStringLiteral("'%1'").arg(to.addSecs(-spanSeconds).toString(Qt::ISODate));
+    const QString until = QStringLiteral("'%1'").arg(to.toString(Qt::ISODate));
+    const qint64 interval = std::max<qint64>(1, spanSeconds / 1000);
+    sql.replace(QRegularExpression(QStringLiteral("\\$__timeFilter\\((\\w+)\\)")), QStringLiteral("\\1 BETWEEN %1 AND %2").arg(from, until));
+    // Grafana's own grouping macro gives epoch seconds.
+    sql.replace(QRegularExpression(QStringLiteral("\\$__timeGroupAlias\\((\\w+), *\\$__interval\\)")),
+                QStringLiteral("floor(extract(epoch from \\1)/%1)*%1 AS \"time\"").arg(interval));
+    sql.replace(QStringLiteral("$__timeFrom()"), from);
+    sql.replace(QStringLiteral("$__timeTo()"), until);
+    sql.replace(QStringLiteral("$station"), QStringLiteral("'ofen-1','ofen-2'"));
+    return sql;
+}
+
+} // namespace
+
+// The dashboard's queries and the read-only role, as the README has them
+// installed: every query runs as calorivista_reader and finds the runs, and
+// the role can change nothing.
+void TestPgArchive::dashboardQueriesRunAsTheReader()
+{
+    QFile role(QStringLiteral(CALORIVISTA_GRAFANA "/reader-role.sql"));
+    QVERIFY(role.open(QIODevice::ReadOnly));
+    QCOMPARE(m_db->Query(QString::fromUtf8(role.readAll())), QString());
+    QFile file(QStringLiteral(CALORIVISTA_GRAFANA "/calorivista.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject dashboard = QJsonDocument::fromJson(file.readAll()).object();
+    const QString reader = QStringLiteral("calorivista_reader");
+    for (const QJsonValue variable : dashboard.value(QLatin1String("templating")).toObject().value(QLatin1String("list")).toArray()) {
+        const QString query = variable.toObject().value(QLatin1String("query")).toString();
+        if (query.startsWith(QLatin1String("SELECT")))
+        {
+            const QStringList stations = m_db->Query(query, reader).split(QLatin1Char('\n'));
+            QVERIFY2(stations.contains(QStringLiteral("ofen-1")) && stations.contains(QStringLiteral("ofen-2")), qPrintable(stations.join(u' ')));
+        }
+    }
+    int queries = 0;
+    for (const QJsonValue panel : dashboard.value(QLatin1String("panels")).toArray()) {
+        for (const QJsonValue target : panel.toObject().value(QLatin1String("targets")).toArray()) {
+            const QString sql = target.toObject().value(QLatin1String("rawSql")).toString();
+            for (const qint64 span : {600LL, 24LL * 3600}) { // every reading, and the seconds' summary
+                const QString expanded = Expanded(sql, span);
+                QVERIFY2(!expanded.contains(QLatin1Char('$')), qPrintable(expanded)); // a macro Grafana would expand, not PostgreSQL
+                const QString rows = m_db->Query(expanded, reader);
+                QVERIFY2(!rows.startsWith(QLatin1String("<failed")), qPrintable(rows));
+                const bool alarms = sql.contains(QLatin1String("FROM events"));
+                QVERIFY2(alarms || (rows.contains(QLatin1String("|ofen-1")) && rows.contains(QLatin1String("|ofen-2"))),
+                         qPrintable(QStringLiteral("%1 over %2 s: %3").arg(panel.toObject().value(QLatin1String("title")).toString()).arg(span).arg(rows.left(500))));
+                ++queries;
+            }
+        }
+    }
+    QCOMPARE(queries, 6);
+    QVERIFY(m_db->Query(QStringLiteral("DELETE FROM readings"), reader).startsWith(QLatin1String("<failed")));
 }
 
 QTEST_MAIN(TestPgArchive)

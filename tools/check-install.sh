@@ -23,6 +23,8 @@ expected=(
     usr/share/icons/hicolor/16x16/apps/calorivista.png
     usr/share/icons/hicolor/32x32/apps/calorivista.png
     usr/share/doc/calorivista/README.md
+    usr/share/calorivista/grafana/calorivista.json
+    usr/share/calorivista/grafana/reader-role.sql
 )
 for file in "${expected[@]}"; do
     [ -f "$stage/$file" ] || { echo "check-install: $file was not installed" >&2; exit 1; }
@@ -40,6 +42,7 @@ echo "check-install: ${#expected[@]} files installed as expected"
 package=$(ls "$root"/build/calorivista_*.deb)
 dpkg-deb -f "$package" Depends | grep -q libqt6widgets6 || { echo "check-install: the package does not depend on Qt" >&2; exit 1; }
 dpkg-deb -f "$package" Depends | grep -q libmosquitto1 || { echo "check-install: the package does not depend on libmosquitto" >&2; exit 1; }
+dpkg-deb -f "$package" Depends | grep -q libpq5 || { echo "check-install: the package does not depend on libpq" >&2; exit 1; }
 echo "check-install: $(basename "$package") made"
 
 if [ "${CI:-}" = "true" ]; then
