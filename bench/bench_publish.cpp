@@ -1,144 +1,20 @@
 // Publishing through a local mosquitto: the publisher's CPU at 1280 readings/s,
 // the catch-up of a 10-minute outage, and 100 stations into one collector.
-#include "comreader.h"
+#include "benchsite.h"
 #include "cpuclock.h"
-#include "messageseam.h"
-#include "mosquittobroker.h"
-#include "publisher.h"
-#include "runfeed.h"
-
-#include <benchmark/benchmark.h>
-
-#include <QDateTime>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <memory>
+#include "outbox.h"
+#include "publishpayloads.h"
 
 namespace {
 
-constexpr int kRate = 1280;
-constexpr int kTickMs = RunFeed::kTickMs;
-constexpr int kPerTick = kRate * kTickMs / 1000;
-
-class NoMessages : public MessageSeam
-{
-public:
-    QMessageBox::StandardButton Show(const Message &) override { return QMessageBox::Ok; }
-};
-
-// What a station's feed would hand on: a tick's readings, numbered from 0 in the run.
-FeedReadings Tick(qint64 first, qint64 nowMs)
-{
-    FeedReadings readings;
-    readings.first = first;
-    for (int i = 0; i < kPerTick; ++i) {
-        TempSample sample {};
-        sample.utcMs = nowMs - kTickMs + i * kTickMs / kPerTick;
-        sample.temperature = double((first + i) % 20000) * 0.1 + 500; // tells every reading's place
-        readings.readings.push_back(sample);
-    }
-    return readings;
-}
-
-void Wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Waits until `done` or `timeoutMs`; the time it took, in seconds.
-template<typename Done>
-double WaitFor(Done done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        Wait(20);
-    return double(timer.nsecsElapsed()) * 1e-9;
-}
-
-// Counts the rows of a collected run's CSV as it grows.
-class RowCounter
-{
-public:
-    explicit RowCounter(QString path) : m_file(std::make_unique<QFile>(std::move(path))) {}
-    qint64 Rows()
-    {
-        if (!m_file->isOpen() && !m_file->open(QIODevice::ReadOnly))
-            return 0;
-        const QByteArray more = m_file->readAll();
-        m_nLines += more.count('\n');
-        return std::max<qint64>(0, m_nLines - 1);
-    }
-
-private:
-    std::unique_ptr<QFile> m_file;
-    qint64 m_nLines = 0;
-};
-
-struct Site
-{
-    QTemporaryDir dir;
-    MosquittoBroker broker {dir.filePath(QStringLiteral("broker"))};
-    QProcess collector;
-    NoMessages messages;
-    CComReader reader {messages};
-    RunFeed feed {reader};
-
-    bool Start(benchmark::State &state, bool withCollector)
-    {
-        if (!broker.Start()) {
-            state.SkipWithError("mosquitto does not start");
-            return false;
-        }
-        if (!withCollector)
-            return true;
-        collector.start(QStringLiteral(CALORIVISTA_COLLECT),
-                        {QStringLiteral("--broker"), QStringLiteral("127.0.0.1:%1").arg(broker.Port()), QStringLiteral("--out"),
-                         dir.filePath(QStringLiteral("archive")), QStringLiteral("--id"), QStringLiteral("bench")});
-        QByteArray said;
-        WaitFor([&] { return (said += collector.readAllStandardOutput()).contains("connected"); }, 10000);
-        if (!said.contains("connected")) {
-            state.SkipWithError("the collector does not connect");
-            return false;
-        }
-        return true;
-    }
-    PublishSettings Settings(const QString &station) const
-    {
-        PublishSettings settings;
-        settings.host = QStringLiteral("127.0.0.1");
-        settings.port = broker.Port();
-        settings.station = station;
-        return settings;
-    }
-    QString RunCsv(const QString &station, qint64 run) const
-    {
-        return dir.filePath(QStringLiteral("archive/%1/%2.csv").arg(station).arg(run));
-    }
-    ~Site()
-    {
-        collector.terminate();
-        collector.waitForFinished(5000);
-    }
-};
-
-RunEvent RunStart(qint64 run)
-{
-    return RunEvent {run, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 bench")};
-}
+using namespace benchsite;
 
 // The CPU the publisher adds to the program: the same 1280 readings/s fed
 // with publishing on (a broker on this machine) and off.
 void BM_PublisherCpuAt1280(benchmark::State &state)
 {
     Site site;
-    if (!site.Start(state, false))
+    if (!site.Start(state, {}))
         return;
     const int seconds = int(state.range(0));
     double share[2] = {0, 0};
@@ -177,7 +53,7 @@ BENCHMARK(BM_PublisherCpuAt1280)->Arg(20)->Iterations(1)->UseManualTime()->Unit(
 void BM_CatchUpAfterTenMinutes(benchmark::State &state)
 {
     Site site;
-    if (!site.Start(state, true))
+    if (!site.Start(state, {QStringLiteral("--out"), site.dir.filePath(QStringLiteral("archive"))}))
         return;
     const QString folder = site.dir.filePath(QStringLiteral("outbox"));
     const qint64 run = QDateTime::currentMSecsSinceEpoch() - 600000;
@@ -213,100 +89,116 @@ void BM_CatchUpAfterTenMinutes(benchmark::State &state)
 }
 BENCHMARK(BM_CatchUpAfterTenMinutes)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
+} // namespace
+
+void benchsite::HundredStations(benchmark::State &state, Site &site, qint64 run, const ArchiveCounts &counts)
+{
+    const int stations = int(state.range(0));
+    const int seconds = int(state.range(1));
+    std::vector<std::unique_ptr<Publisher>> publishers;
+    for (int i = 0; i < stations; ++i) {
+        publishers.push_back(std::make_unique<Publisher>(site.feed, site.dir.filePath(QStringLiteral("outbox/%1").arg(i))));
+        publishers.back()->Configure(site.Settings(QStringLiteral("s%1").arg(i)));
+    }
+    WaitFor([&] { return std::all_of(publishers.begin(), publishers.end(), [](auto &p) { return p->IsConnected(); }); }, 20000);
+    for (auto &publisher : publishers)
+        publisher->TakeEvent(RunStart(run));
+    qint64 fed = 0;
+    std::vector<std::pair<qint64, qint64>> handed; // (ms, readings per station)
+    QElapsedTimer clock;
+    clock.start();
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        const FeedReadings tick = Tick(fed, QDateTime::currentMSecsSinceEpoch());
+        for (auto &publisher : publishers)
+            publisher->TakeReadings(tick);
+        fed += kPerTick;
+        handed.emplace_back(clock.elapsed(), fed);
+    });
+    double worstBehind = 0;
+    double sumBehind = 0;
+    int samples = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        for (const qint64 have : counts.rows()) {
+            // Behind: since when the station had been handed the readings the collector has not written.
+            qint64 since = now;
+            for (auto it = handed.rbegin(); it != handed.rend() && it->second > have; ++it)
+                since = it->first;
+            const double behind = double(now - since) * 1e-3;
+            worstBehind = std::max(worstBehind, behind);
+            sumBehind += behind;
+            ++samples;
+        }
+    });
+    ticks.start(kTickMs);
+    sampler.start(1000);
+    const double cpu = ProcessCpuSeconds();
+    Wait(seconds * 1000);
+    ticks.stop();
+    sampler.stop();
+    const double publishersCpu = ProcessCpuSeconds() - cpu;
+    const double drained = WaitFor([&] {
+        const std::vector<qint64> rows = counts.rows();
+        return qsizetype(rows.size()) == stations && std::all_of(rows.begin(), rows.end(), [&](qint64 r) { return r >= fed; });
+    }, 60000);
+    qint64 lost = 0;
+    qint64 twice = 0;
+    counts.check(fed, &lost, &twice);
+    state.SetIterationTime(seconds);
+    state.counters["stations"] = stations;
+    state.counters["readings_per_station"] = double(fed);
+    state.counters["lost"] = double(lost);
+    state.counters["twice_or_misplaced"] = double(twice);
+    state.counters["behind_worst_s"] = worstBehind;
+    state.counters["behind_mean_s"] = samples ? sumBehind / samples : 0;
+    state.counters["drain_after_stop_s"] = drained;
+    state.counters["publishers_cpu_%"] = publishersCpu / seconds * 100;
+}
+
+namespace {
+
 // 100 stations at 1280 readings/s each through one local mosquitto into the
-// collector for a minute: readings lost, written twice, and how far behind
-// the collector was (sampled each second against what the stations had been handed).
+// collector's CSV folder for a minute.
 void BM_HundredStations(benchmark::State &state)
 {
     Site site;
-    if (!site.Start(state, true))
+    if (!site.Start(state, {QStringLiteral("--out"), site.dir.filePath(QStringLiteral("archive"))}))
         return;
     const int stations = int(state.range(0));
-    const int seconds = int(state.range(1));
-    for (auto _ : state) {
-        std::vector<std::unique_ptr<Publisher>> publishers;
-        const qint64 run = QDateTime::currentMSecsSinceEpoch();
-        for (int i = 0; i < stations; ++i) {
-            publishers.push_back(std::make_unique<Publisher>(site.feed, site.dir.filePath(QStringLiteral("outbox/%1").arg(i))));
-            publishers.back()->Configure(site.Settings(QStringLiteral("s%1").arg(i)));
-        }
-        WaitFor([&] { return std::all_of(publishers.begin(), publishers.end(), [](auto &p) { return p->IsConnected(); }); },
-                20000);
-        for (auto &publisher : publishers)
-            publisher->TakeEvent(RunStart(run));
-        std::vector<RowCounter> rows;
-        for (int i = 0; i < stations; ++i)
-            rows.emplace_back(site.RunCsv(QStringLiteral("s%1").arg(i), run));
-        qint64 fed = 0;
-        std::vector<std::pair<qint64, qint64>> handed; // (ms, readings per station)
-        QElapsedTimer clock;
-        clock.start();
-        QTimer ticks;
-        QObject::connect(&ticks, &QTimer::timeout, [&] {
-            const FeedReadings tick = Tick(fed, QDateTime::currentMSecsSinceEpoch());
-            for (auto &publisher : publishers)
-                publisher->TakeReadings(tick);
-            fed += kPerTick;
-            handed.emplace_back(clock.elapsed(), fed);
-        });
-        double worstBehind = 0;
-        double sumBehind = 0;
-        int samples = 0;
-        QTimer sampler;
-        QObject::connect(&sampler, &QTimer::timeout, [&] {
-            const qint64 now = clock.elapsed();
-            for (RowCounter &counter : rows) {
-                const qint64 have = counter.Rows();
-                // Behind: since when the station had been handed the readings the collector has not written.
-                qint64 since = now;
-                for (auto it = handed.rbegin(); it != handed.rend() && it->second > have; ++it)
-                    since = it->first;
-                const double behind = double(now - since) * 1e-3;
-                worstBehind = std::max(worstBehind, behind);
-                sumBehind += behind;
-                ++samples;
-            }
-        });
-        ticks.start(kTickMs);
-        sampler.start(1000);
-        const double cpu = ProcessCpuSeconds();
-        Wait(seconds * 1000);
-        ticks.stop();
-        sampler.stop();
-        const double publishersCpu = ProcessCpuSeconds() - cpu;
-        const double drained = WaitFor(
-            [&] { return std::all_of(rows.begin(), rows.end(), [&](RowCounter &r) { return r.Rows() >= fed; }); }, 60000);
-        // Lost and twice: each station's CSV holds its readings in order, each once.
-        qint64 lost = 0;
-        qint64 twice = 0;
+    const qint64 run = QDateTime::currentMSecsSinceEpoch();
+    std::vector<RowCounter> rows;
+    for (int i = 0; i < stations; ++i)
+        rows.emplace_back(site.RunCsv(QStringLiteral("s%1").arg(i), run));
+    ArchiveCounts counts;
+    counts.rows = [&] {
+        std::vector<qint64> have;
+        for (RowCounter &counter : rows)
+            have.push_back(counter.Rows());
+        return have;
+    };
+    // Each station's CSV holds its readings in seq order, each once.
+    counts.check = [&](qint64 fed, qint64 *lost, qint64 *twice) {
         for (int i = 0; i < stations; ++i) {
             QFile csv(site.RunCsv(QStringLiteral("s%1").arg(i), run));
             csv.open(QIODevice::ReadOnly);
             const QList<QByteArray> lines = csv.readAll().split('\n');
             qint64 expected = 0;
             for (qsizetype l = 1; l < lines.size(); ++l) {
-                const QList<QByteArray> fields = lines[l].split(',');
-                if (fields.size() != 4)
+                const QList<QByteArray> fields = lines[l].trimmed().split(',');
+                if (fields.size() != 5) // time,elapsed_s,temperature_c,file,seq
                     continue;
-                const double wanted = double(expected % 20000) * 0.1 + 500;
-                if (std::abs(fields[2].toDouble() - wanted) < 1e-6) {
+                if (fields[4].toLongLong() == expected && std::abs(fields[2].toDouble() - TemperatureOf(expected)) < 1e-6)
                     ++expected;
-                } else {
-                    ++twice; // anything but the next reading is a repeat or out of place
-                }
+                else
+                    ++*twice; // anything but the next reading is a repeat or out of place
             }
-            lost += fed - expected;
+            *lost += fed - expected;
         }
-        state.SetIterationTime(seconds);
-        state.counters["stations"] = stations;
-        state.counters["readings_per_station"] = double(fed);
-        state.counters["lost"] = double(lost);
-        state.counters["twice_or_misplaced"] = double(twice);
-        state.counters["behind_worst_s"] = worstBehind;
-        state.counters["behind_mean_s"] = samples ? sumBehind / samples : 0;
-        state.counters["drain_after_stop_s"] = drained;
-        state.counters["publishers_cpu_%"] = publishersCpu / seconds * 100;
-    }
+    };
+    for (auto _ : state)
+        HundredStations(state, site, run, counts);
 }
 BENCHMARK(BM_HundredStations)->Args({100, 60})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

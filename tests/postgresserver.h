@@ -17,8 +17,10 @@
 class PostgresServer
 {
 public:
-    PostgresServer()
-        : m_port(FreeLocalPort())
+    // Durable: as a lab runs it (every commit synced), for the figures; the
+    // tests need no durability and run with fsync off.
+    explicit PostgresServer(bool durable = false)
+        : m_port(FreeLocalPort()), m_bDurable(durable)
     {
         m_folder.setAutoRemove(true);
         const passwd *user = ::getuid() == 0 ? ::getpwnam("postgres") : nullptr;
@@ -79,12 +81,14 @@ public:
         AsOwner(m_server);
         m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_server.setStandardOutputFile(QProcess::nullDevice());
-        // Durability is not what these tests try: fsync off keeps them quick.
-        m_server.start(m_bin + QStringLiteral("postgres"),
-                       {QStringLiteral("-D"), Data(), QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-k"), m_folder.path(),
-                        QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"), QStringLiteral("-c"), QStringLiteral("fsync=off"),
-                        QStringLiteral("-c"), QStringLiteral("logging_collector=off"), QStringLiteral("-c"),
-                        QStringLiteral("log_min_messages=fatal")});
+        QStringList options {QStringLiteral("-D"), Data(), QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-k"), m_folder.path(),
+                             QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"), QStringLiteral("-c"),
+                             QStringLiteral("logging_collector=off"), QStringLiteral("-c"), QStringLiteral("log_min_messages=fatal")};
+        if (m_bDurable)
+            options << QStringLiteral("-c") << QStringLiteral("shared_buffers=512MB") << QStringLiteral("-c") << QStringLiteral("max_wal_size=4GB");
+        else
+            options << QStringLiteral("-c") << QStringLiteral("fsync=off");
+        m_server.start(m_bin + QStringLiteral("postgres"), options);
         if (!m_server.waitForStarted(10000))
             return false;
         for (int i = 0; i < 300; ++i) {
@@ -145,6 +149,7 @@ private:
 
     QTemporaryDir m_folder;
     int m_port;
+    bool m_bDurable;
     QString m_bin;
     uid_t m_uid = 0;
     gid_t m_gid = 0;

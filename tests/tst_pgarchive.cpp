@@ -2,6 +2,7 @@
 // programs on simulated instruments through a real mosquitto, several
 // collectors on one database, collectors killed, a database that goes away.
 #include "archiveopener.h"
+#include "grafanamacros.h"
 #include "mosquittobroker.h"
 #include "pgruncatalog.h"
 #include "postgresserver.h"
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -228,28 +228,6 @@ void TestPgArchive::newerTablesAreRefused()
     QCOMPARE(m_db->Query(QStringLiteral("UPDATE calorivista_schema SET version = 1")), QString());
 }
 
-namespace {
-
-// A dashboard query as Grafana's PostgreSQL source expands it, for a span
-// of the given length that ends now and every station chosen.
-QString Expanded(QString sql, qint64 spanSeconds)
-{
-    const QDateTime to = QDateTime::currentDateTimeUtc();
-    const QString from = QStringLiteral("'%1'").arg(to.addSecs(-spanSeconds).toString(Qt::ISODate));
-    const QString until = QStringLiteral("'%1'").arg(to.toString(Qt::ISODate));
-    const qint64 interval = std::max<qint64>(1, spanSeconds / 1000);
-    sql.replace(QRegularExpression(QStringLiteral("\\$__timeFilter\\((\\w+)\\)")), QStringLiteral("\\1 BETWEEN %1 AND %2").arg(from, until));
-    // Grafana's own grouping macro gives epoch seconds.
-    sql.replace(QRegularExpression(QStringLiteral("\\$__timeGroupAlias\\((\\w+), *\\$__interval\\)")),
-                QStringLiteral("floor(extract(epoch from \\1)/%1)*%1 AS \"time\"").arg(interval));
-    sql.replace(QStringLiteral("$__timeFrom()"), from);
-    sql.replace(QStringLiteral("$__timeTo()"), until);
-    sql.replace(QStringLiteral("$station"), QStringLiteral("'ofen-1','ofen-2'"));
-    return sql;
-}
-
-} // namespace
-
 // The dashboard's queries and the read-only role, as the README has them
 // installed: every query runs as calorivista_reader and finds the runs, and
 // the role can change nothing.
@@ -275,7 +253,7 @@ void TestPgArchive::dashboardQueriesRunAsTheReader()
         for (const QJsonValue target : panel.toObject().value(QLatin1String("targets")).toArray()) {
             const QString sql = target.toObject().value(QLatin1String("rawSql")).toString();
             for (const qint64 span : {600LL, 24LL * 3600}) { // every reading, and the seconds' summary
-                const QString expanded = Expanded(sql, span);
+                const QString expanded = grafanamacros::Expanded(sql, QDateTime::currentDateTimeUtc(), span, QStringLiteral("'ofen-1','ofen-2'"));
                 QVERIFY2(!expanded.contains(QLatin1Char('$')), qPrintable(expanded)); // a macro Grafana would expand, not PostgreSQL
                 const QString rows = m_db->Query(expanded, reader);
                 QVERIFY2(!rows.startsWith(QLatin1String("<failed")), qPrintable(rows));
