@@ -307,6 +307,7 @@ void RunWindow::SetThreshold(std::optional<double> celsius)
 
 void RunWindow::RefreshStatistics()
 {
+    m_statisticsDelay.stop(); // a refresh now supersedes a delayed one: a run's statistics are reckoned once
     if (!m_pRun) {
         m_pStatistics->clear();
         return;
