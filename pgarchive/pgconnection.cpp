@@ -1,5 +1,7 @@
 #include "pgconnection.h"
 
+#include <QtEndian>
+
 #include <libpq-fe.h>
 
 void PgConnection::ResultDeleter::operator()(pg_result *result) const
@@ -89,6 +91,30 @@ QString PgConnection::Failed(pg_result *result)
 
 std::optional<PgConnection::Result> PgConnection::Exec(const char *sql, const Params &params, QString *error)
 {
+    return Execute(sql, params, 0, error);
+}
+
+std::optional<PgConnection::Result> PgConnection::ExecBinary(const char *sql, const Params &params, QString *error)
+{
+    return Execute(sql, params, 1, error);
+}
+
+qint64 PgConnection::BinaryInt8(const Result &result, int row, int column)
+{
+    if (PQgetisnull(result.get(), row, column) || PQgetlength(result.get(), row, column) != 8)
+        return 0;
+    return qFromBigEndian<qint64>(PQgetvalue(result.get(), row, column));
+}
+
+qint64 PgConnection::BinaryTimeMs(const Result &result, int row, int column)
+{
+    constexpr qint64 k2000Ms = 946684800000; // PostgreSQL counts from 2000-01-01 UTC
+    const qint64 us = BinaryInt8(result, row, column) + 500; // to the nearest millisecond
+    return k2000Ms + (us >= 0 ? us / 1000 : -((-us + 999) / 1000));
+}
+
+std::optional<PgConnection::Result> PgConnection::Execute(const char *sql, const Params &params, int format, QString *error)
+{
     if (!IsOpen()) {
         *error = QStringLiteral("not connected to the database");
         return std::nullopt;
@@ -98,8 +124,9 @@ std::optional<PgConnection::Result> PgConnection::Exec(const char *sql, const Pa
     for (const std::optional<QByteArray> &param : params)
         values.push_back(param ? param->constData() : nullptr);
     // Without parameters a string of several commands may go at once (the tables' making).
-    Result result(params.empty() ? PQexec(m_conn, sql)
-                                 : PQexecParams(m_conn, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+    Result result(params.empty() && format == 0
+                      ? PQexec(m_conn, sql)
+                      : PQexecParams(m_conn, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, format));
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         *error = Failed(result.get());

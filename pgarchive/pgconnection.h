@@ -41,6 +41,10 @@ public:
     // A command's result, or none with libpq's message (the connection is
     // closed when it broke).
     std::optional<Result> Exec(const char *sql, const Params &params, QString *error);
+    // The same with every field in PostgreSQL's binary form (an int8 as 8
+    // bytes in network order, a timestamptz as microseconds since 2000):
+    // no text to make on the server and parse here, for long reads.
+    std::optional<Result> ExecBinary(const char *sql, const Params &params, QString *error);
     bool Run(const char *sql, const Params &params, QString *error) { return Exec(sql, params, error).has_value(); }
     bool Run(const char *sql, QString *error) { return Run(sql, {}, error); }
     // COPY … FROM STDIN with the rows in COPY's text format.
@@ -52,8 +56,12 @@ public:
     // A field of a result: text, or none for NULL.
     static std::optional<QByteArray> Value(const Result &result, int row, int column);
     static int Rows(const Result &result);
+    // Binary fields: an int8, and a timestamptz as ms since 1970.
+    static qint64 BinaryInt8(const Result &result, int row, int column);
+    static qint64 BinaryTimeMs(const Result &result, int row, int column);
 
 private:
+    std::optional<Result> Execute(const char *sql, const Params &params, int format, QString *error);
     QString Failed(pg_result *result);
 
     QString m_strConninfo;

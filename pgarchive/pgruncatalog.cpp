@@ -74,15 +74,16 @@ public:
         std::vector<Reading> readings;
         if (count <= 0 || !m_catalog.Ready(error))
             return readings;
-        const auto result = m_catalog.m_db.Exec(
-            "SELECT seq, round(extract(epoch FROM time) * 1000)::bigint, temperature_c::text FROM readings "
+        const auto result = m_catalog.m_db.ExecBinary(
+            "SELECT seq, time, temperature_c::text FROM readings "
             "WHERE station = $1 AND run = $2 AND seq >= $3 ORDER BY seq LIMIT $4",
             {m_station, m_run, QByteArray::number(m_nNext), QByteArray::number(count)}, error);
         if (!result)
             return readings;
-        readings.reserve(size_t(PgConnection::Rows(*result)));
-        for (int row = 0; row < PgConnection::Rows(*result); ++row)
-            readings.push_back({Integer(PgConnection::Value(*result, row, 0)), Integer(PgConnection::Value(*result, row, 1)),
+        const int rows = PgConnection::Rows(*result);
+        readings.reserve(size_t(rows));
+        for (int row = 0; row < rows; ++row) // a text field's binary form is its text
+            readings.push_back({PgConnection::BinaryInt8(*result, row, 0), PgConnection::BinaryTimeMs(*result, row, 1),
                                 PgConnection::Value(*result, row, 2).value_or(QByteArray())});
         if (!readings.empty())
             m_nNext = readings.back().seq + 1;
