@@ -330,12 +330,18 @@ void TestRunRecords::limitCrossedAndLeftIsOneAlarmInTheEvents()
     std::vector<double> values;
     for (const auto &[frames, celsius] : {std::pair {50, 140.0}, {150, 160.0}, {50, 148.0}, {100, 140.0}})
         values.insert(values.end(), frames, celsius);
-    QList<qint64> sentAt;
+    // Written by the sender's thread; the count it publishes orders each time before it is read.
+    std::vector<qint64> sentAt(values.size());
+    std::atomic<qsizetype> sent {0};
     SimulatorOptions options;
     options.framesPerSecond = 50;
     options.frameCount = static_cast<long long>(values.size());
     options.profile = TemperatureProfile::Values(values);
-    options.onFrame = [&sentAt](long long, const std::string &, double) { sentAt.append(QDateTime::currentMSecsSinceEpoch()); };
+    options.onFrame = [&](long long, const std::string &, double) {
+        const qsizetype next = sent.load(std::memory_order_relaxed);
+        sentAt[size_t(next)] = QDateTime::currentMSecsSinceEpoch();
+        sent.store(next + 1, std::memory_order_release);
+    };
     std::atomic_bool stop {false};
     std::thread sender([&] { m_sim->Run(options, stop); });
     const auto joined = qScopeGuard([&] {
@@ -351,7 +357,7 @@ void TestRunRecords::limitCrossedAndLeftIsOneAlarmInTheEvents()
              qPrintable(line->Text()));
     QVERIFY(line->AcknowledgeButton()->isVisible());
     QCOMPARE(m_nRings, 1); // at once, then every few seconds
-    QTRY_COMPARE_WITH_TIMEOUT(sentAt.size(), qsizetype(values.size()), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.load(std::memory_order_acquire), qsizetype(values.size()), 20000);
     sender.join();
     QTest::qWait(300); // the feed's next ticks
     // Cleared but not yet acknowledged; acknowledged, the line shows the run's state.
