@@ -78,6 +78,8 @@ void CComReader::StartReading()
 void CComReader::RequestStop()
 {
     m_bStop = true;
+    if (m_pThread)
+        m_pThread->Wake();
 }
 
 bool CComReader::WaitForStop(int timeoutMs)

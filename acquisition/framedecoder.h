@@ -51,7 +51,13 @@ public:
             m_nDigit = 1;
             m_nValue = 0;
             m_nFrameUtcMs = 0;
-            m_stFrameTime = m_timeSource ? m_timeSource() : m_clock.Now(&m_nFrameUtcMs);
+            if (m_nArrivalUtcMs >= 0) {
+                m_nFrameUtcMs = m_nArrivalUtcMs;
+                m_stFrameTime = m_clock.At(m_nArrivalUtcMs);
+                m_nArrivalUtcMs = -1;
+            } else {
+                m_stFrameTime = m_timeSource ? m_timeSource() : m_clock.Now(&m_nFrameUtcMs);
+            }
             return false;
         }
         const int digit = framedecoder_detail::kHexValue[byte];
@@ -72,6 +78,10 @@ public:
         return true;
     }
 
+    // The next "#" fed arrived at `utcMs` (ms since 1970), not now: for bytes
+    // that waited in the driver for a while before they were read.
+    void SetArrival(std::int64_t utcMs) { m_nArrivalUtcMs = utcMs; }
+
     const TempSample &Reading() const { return m_reading; }
     bool IsFrameOpen() const { return m_nDigit != 0; }
     // The bytes of the frame open now ("#" and its digits so far).
@@ -87,5 +97,6 @@ private:
     int m_nValue = 0;
     SYSTEMTIME m_stFrameTime {};
     std::int64_t m_nFrameUtcMs = 0;
+    std::int64_t m_nArrivalUtcMs = -1; // set for the next "#" only
     TempSample m_reading {};
 };

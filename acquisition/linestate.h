@@ -12,6 +12,8 @@ struct LineState
     qint64 lastFrameMs = -1;   // when the newest whole frame arrived; -1: none yet in this run
     bool deviceGone = false;   // reads failed: the reader waits for the device to come back
     qint64 nonFrameBytes = 0;  // bytes of this run that belonged to no whole frame
+
+    bool operator==(const LineState &) const = default;
 };
 
 // A steady clock for line times: never set back, whatever the wall clock does.

@@ -65,6 +65,11 @@ SYSTEMTIME LocalClock::Now(std::int64_t *utcMs)
     const auto sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     if (utcMs)
         *utcMs = sinceEpoch;
+    return At(sinceEpoch);
+}
+
+SYSTEMTIME LocalClock::At(std::int64_t sinceEpoch)
+{
     const std::int64_t second = sinceEpoch >= 0 ? sinceEpoch / 1000 : (sinceEpoch - 999) / 1000;
     if (second != m_nCachedSecond) {
         m_stCached = CalendarOf(static_cast<std::time_t>(second));

@@ -53,6 +53,8 @@ class LocalClock
 public:
     // With `utcMs`, also the instant of the time given.
     SYSTEMTIME Now(std::int64_t *utcMs = nullptr);
+    // The local time of an instant (ms since 1970), near the ones asked before.
+    SYSTEMTIME At(std::int64_t utcMs);
 
 private:
     std::int64_t m_nCachedSecond = INT64_MIN;

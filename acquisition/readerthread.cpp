@@ -6,6 +6,7 @@
 
 #include "exclusiveline.h"
 #include "framedecoder.h"
+#include "linewait.h"
 #include "mutexlock.h"
 #include "pendingreadings.h"
 #include "samplelist.h"
@@ -15,12 +16,20 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <utility>
 
 namespace {
 
-// A read waits this long for a byte before it counts as silent; it also bounds
-// how long a stop request waits to be seen.
-constexpr int kReadTimeoutMs = 500;
+// A silent line costs no wake-ups: the wait for a byte ends with a byte, a
+// stop (which wakes it) or after this long. Readings the store's lock kept
+// from the store are offered again much sooner.
+#ifndef Q_OS_WIN
+constexpr int kReadTimeoutMs = 10000;
+#else
+constexpr int kReadTimeoutMs = 500; // no wake there: this bounds how long a stop waits
+#endif
+constexpr int kHandOverRetryMs = 20;
 
 // A read that finds only a few bytes means the line trickles (a real serial
 // line brings at most 11 520 bytes a second): the thread lets it gather for a
@@ -28,6 +37,23 @@ constexpr int kReadTimeoutMs = 500;
 // instead of once per frame. Stamps come at most this much later.
 constexpr unsigned long kTrickleGatherUs = 2000;
 constexpr qint64 kTrickleBytes = 128;
+
+// A line that runs near its capacity (an instrument sending as fast as its
+// rate allows) brings its bytes evenly: the thread lets it gather longer, and
+// each "#" is stamped where it falls in the even spread of the read's bytes
+// over the time since the previous read, which is within a frame's time of
+// its arrival.
+constexpr unsigned long kFullLineGatherUs = 15000;
+constexpr double kFullLineShare = 0.75;
+// A read this large is a stream faster than a serial line (a flood, a pseudo-
+// terminal): it is never held back, and a gather could fill the driver's buffer.
+constexpr qint64 kFullLineMostBytes = 1024;
+
+qint64 UtcMicroseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 // At most this many readings go into the store per hand-over that did not
 // wait for the lock: well above what one read brings (16 KiB, 1 820 frames),
@@ -56,6 +82,7 @@ ReaderThread::ReaderThread(QString device, int baudRate, SampleList &store, Line
     , m_bStop(stop)
     , m_beginDecision(m_begin.get_future())
 {
+    setObjectName(QStringLiteral("line-reader")); // the thread's name where the system shows it
 }
 
 ReaderThread::~ReaderThread()
@@ -163,13 +190,21 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
         m_bSeenChanged |= nonFrameBytes != m_seen.nonFrameBytes;
         m_seen.nonFrameBytes = nonFrameBytes;
     };
-    const auto readAndDecode = [&] {
+    qint64 previousReadUs = UtcMicroseconds();
+    // `spread`: the bytes gathered since the previous read, stamped evenly over that time.
+    const auto readAndDecode = [&](bool spread) {
         const qint64 count = port.read(bytes.data(), static_cast<qint64>(bytes.size()));
+        const qint64 readUs = UtcMicroseconds();
+        const qint64 sinceUs = std::max<qint64>(readUs - previousReadUs, 1);
+        previousReadUs = readUs;
         if (count <= 0)
-            return count;
+            return std::pair<qint64, qint64> {count, sinceUs};
         qint64 newFrames = 0;
         for (qint64 i = 0; i < count; ++i) {
-            if (decoder.Feed(static_cast<unsigned char>(bytes[static_cast<size_t>(i)]))) {
+            const auto byte = static_cast<unsigned char>(bytes[static_cast<size_t>(i)]);
+            if (spread && byte == '#')
+                decoder.SetArrival((readUs - sinceUs + sinceUs * (i + 1) / count) / 1000);
+            if (decoder.Feed(byte)) {
                 pending.Push(decoder.Reading());
                 ++newFrames;
             }
@@ -181,13 +216,19 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
             m_bSeenChanged = true;
         }
         countNonFrameBytes();
-        return count;
+        return std::pair<qint64, qint64> {count, sinceUs};
     };
 
+    // Microseconds one byte takes on the line (a start bit, eight, a stop bit).
+    const double byteUs = 10e6 / std::max(m_nBaudRate, 1);
     bool previousReadSmall = false;
+    bool lineFull = false;
     while (!m_bStop.load()) {
         HandOver(pending, false);
-        if (port.bytesAvailable() == 0 && !port.waitForReadyRead(kReadTimeoutMs)) {
+        // After a full line's gather, what waits in the driver is taken
+        // without waiting: those bytes came during the gather, not at the read.
+        const bool gathered = lineFull && (port.bytesAvailable() > 0 || port.waitForReadyRead(0));
+        if (!gathered && port.bytesAvailable() == 0 && !WaitForBytes(port, pending.IsEmpty() && !m_bSeenChanged)) {
             const QSerialPort::SerialPortError error = port.error();
             if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
                 continue; // a silent line
@@ -196,22 +237,30 @@ void ReaderThread::ReadUntilStopped(QSerialPort &port)
             // cut by the loss is no frame: its bytes count as noise now.
             decoder = FrameDecoder();
             countNonFrameBytes();
+            lineFull = false;
             if (!Reconnect(port, pending))
                 break;
             continue;
         }
-        const qint64 count = readAndDecode();
+        const auto [count, sinceUs] = readAndDecode(gathered);
+        // Judged over at least a trickle's gather: a read just after another
+        // (a frame that was waiting at the start) says nothing of the line's rate.
+        lineFull = count > 0 && count < kFullLineMostBytes && sinceUs >= qint64(kTrickleGatherUs)
+            && static_cast<double>(count) * byteUs >= kFullLineShare * static_cast<double>(sinceUs);
         const bool smallRead = count > 0 && count < kTrickleBytes;
-        if (smallRead && previousReadSmall) {
+        if (lineFull) {
             HandOver(pending, false);
-            QThread::usleep(kTrickleGatherUs);
+            m_wait.Sleep(kFullLineGatherUs);
+        } else if (smallRead && previousReadSmall) {
+            HandOver(pending, false);
+            m_wait.Sleep(kTrickleGatherUs);
         }
         previousReadSmall = smallRead;
     }
     if (port.isOpen()) {
         // Frames that had arrived whole when the stop came belong to the run too.
         port.waitForReadyRead(0);
-        readAndDecode();
+        readAndDecode(false);
         port.close();
     }
     // A frame still open at the stop will never complete.
@@ -246,11 +295,38 @@ bool ReaderThread::Reconnect(QSerialPort &port, PendingReadings &pending)
     return false;
 }
 
-bool ReaderThread::WaitUnlessStopped(int ms) const
+bool ReaderThread::WaitUnlessStopped(int ms)
 {
+#ifndef Q_OS_WIN
+    if (!m_bStop.load())
+        m_wait.Wait(-1, ms); // a stop wakes it
+#else
     for (int waited = 0; waited < ms && !m_bStop.load(); waited += kStopCheckMs)
         QThread::msleep(static_cast<unsigned long>(std::min(kStopCheckMs, ms - waited)));
+#endif
     return !m_bStop.load();
+}
+
+bool ReaderThread::WaitForBytes(QSerialPort &port, bool nothingToHandOver)
+{
+    const int timeoutMs = nothingToHandOver ? kReadTimeoutMs : kHandOverRetryMs;
+#ifndef Q_OS_WIN
+    if (m_wait.Wait(static_cast<int>(port.handle()), timeoutMs) != LineWait::Outcome::Readable)
+        return false;
+    if (port.waitForReadyRead(0))
+        return true;
+    // Readable, yet nothing came and no error was seen: not worth spinning on.
+    if (port.error() == QSerialPort::NoError || port.error() == QSerialPort::TimeoutError)
+        m_wait.Sleep(kTrickleGatherUs);
+    return false;
+#else
+    return port.waitForReadyRead(timeoutMs);
+#endif
+}
+
+void ReaderThread::Wake()
+{
+    m_wait.Wake();
 }
 
 void ReaderThread::HandOver(PendingReadings &pending, bool wait)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linestate.h"
+#include "linewait.h"
 #include "tempsample.h"
 
 #include <QThread>
@@ -46,6 +47,9 @@ public:
     QString OpenFailure() const { return m_strOpenFailure; }
     // Lets the thread read the port it opened.
     void BeginReading();
+    // Any thread, after setting the stop flag: the thread sees it at once
+    // rather than at the end of its wait.
+    void Wake();
 
 protected:
     void run() override;
@@ -58,8 +62,12 @@ private:
     // Closes a device that has gone and opens its path again about once a
     // second with the same settings. False when the stop came first.
     bool Reconnect(QSerialPort &port, PendingReadings &pending);
-    // Sleeps for up to ms, looking at the stop flag often; false once it is set.
-    bool WaitUnlessStopped(int ms) const;
+    // Sleeps for up to ms unless stopped; false once the stop flag is set.
+    bool WaitUnlessStopped(int ms);
+    // Waits for bytes on the line: true when the port has some to read; false
+    // when the wait ended without (a silent line, a wake, or the port's error).
+    // With something to hand over the wait is short, so that it is offered again soon.
+    bool WaitForBytes(QSerialPort &port, bool nothingToHandOver);
     // Moves pending readings into the shared store, oldest first, and
     // publishes the line's state: all of them when it waits for the lock;
     // without wait a share of them, and nothing when the lock is taken at that
@@ -80,6 +88,7 @@ private:
     std::future<bool> m_beginDecision;
     bool m_bBeginDecided = false;
 
+    LineWait m_wait;
     std::atomic_bool m_bFinished {false}; // the last thing the thread sets
     LineState m_seen; // the line as this thread sees it, published at hand-overs
     bool m_bSeenChanged = false;

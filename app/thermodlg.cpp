@@ -337,7 +337,9 @@ void CThermoDlg::OnDisplayTick()
     SampleList &store = m_reader.Samples();
     if (store.GetCount() > 0) {
         auto *temperature = TemplateControl<QLineEdit>(this, kTemperatureEdit);
-        temperature->setText(QString::asprintf("%f", store.GetAt(0)->temperature));
+        const QString text = QString::asprintf("%f", store.GetAt(0)->temperature);
+        if (text != temperature->text()) // an unchanged box is not drawn again
+            temperature->setText(text);
         // Shown from its first digit: "1234.500000" is wider than the box,
         // and the end of it would hide the thousands.
         temperature->setCursorPosition(0);

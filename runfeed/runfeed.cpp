@@ -39,6 +39,11 @@ void RunFeed::Tick()
     m_reader.Unlock();
     m_batch.first = total - fresh;
     m_nTaken = total;
+    const qint64 nowMs = LineClockMs();
+    if (!m_batch.readings.empty() || !(line == m_lastLine))
+        m_nLastChangeMs = nowMs;
+    m_lastLine = line;
+    m_timer.start(nowMs - m_nLastChangeMs < LineStatus::kSilentAfterMs ? kTickMs : kIdleTickMs);
     if (!m_batch.readings.empty())
         emit Readings(m_batch);
     if (m_batch.readings.capacity() > kKeptCapacity)

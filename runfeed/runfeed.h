@@ -32,6 +32,12 @@ class RunFeed : public QObject
 
 public:
     static constexpr int kTickMs = 100;
+    // Once the line has brought nothing, and its state has stayed, for as long
+    // as makes it silent, the feed ticks this seldom: what follows the run then
+    // only needs the time to pass (a silence counted in seconds). Longer than
+    // the main window's own tick, which ticks the feed every second, so that the
+    // two never wake the program apart.
+    static constexpr int kIdleTickMs = 1200;
 
     explicit RunFeed(CComReader &reader, QObject *parent = nullptr);
 
@@ -39,7 +45,8 @@ public:
     void Begin();
     // Hands on what reached the store since the last tick. Its timer calls it;
     // a caller calls it too before anything may drop readings from the store,
-    // and after the reader's last hand-over.
+    // and after the reader's last hand-over. Each tick sets when the next one
+    // comes: soon while something changes, seldom while nothing does.
     void Tick();
     // Something that happened in the run: handed on to all at once.
     void Post(const RunEvent &event);
@@ -57,5 +64,7 @@ private:
     CComReader &m_reader;
     QTimer m_timer;
     qint64 m_nTaken = 0; // the store's count, as far as the feed has handed it on
+    LineState m_lastLine; // as the last tick saw it
+    qint64 m_nLastChangeMs = 0; // LineClockMs() of the last tick that had news
     FeedReadings m_batch; // kept between ticks: no allocation once it has grown
 };

@@ -69,21 +69,27 @@ void RunLine::ShowAlarm(const QString &text, bool unacknowledged)
 {
     m_bAlarm = !text.isEmpty();
     m_pAcknowledge->setVisible(m_bAlarm && unacknowledged);
-    if (!m_bAlarm) {
-        ShowState(m_strState);
-        return;
-    }
-    m_pText->setStyleSheet(QStringLiteral("color: rgb(220, 0, 0); font-weight: bold;"));
-    m_strShown = text;
-    Fit();
+    Show(m_bAlarm ? text : m_strState);
 }
 
 void RunLine::ShowState(const QString &text)
 {
     m_strState = text;
-    if (m_bAlarm)
+    if (!m_bAlarm)
+        Show(text);
+}
+
+void RunLine::Show(const QString &text)
+{
+    // A style sheet is parsed and the label polished again each time one is
+    // set: only when the line turns from state to alarm or back.
+    const bool restyled = m_bAlarm != m_bStyledAsAlarm;
+    if (restyled) {
+        m_pText->setStyleSheet(m_bAlarm ? QStringLiteral("color: rgb(220, 0, 0); font-weight: bold;") : QString());
+        m_bStyledAsAlarm = m_bAlarm;
+    }
+    if (!restyled && text == m_strShown)
         return;
-    m_pText->setStyleSheet(QString());
     m_strShown = text;
     Fit();
 }

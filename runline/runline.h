@@ -45,6 +45,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Shows `text` in the alarm's or the state's style; nothing is redone
+    // when neither changed.
+    void Show(const QString &text);
     // The text as far as the line holds it ("…" where it ends), whole in the tooltip.
     void Fit();
     void AskForMark();
@@ -56,4 +59,5 @@ private:
     QString m_strState;
     QString m_strShown; // the whole text the line stands for
     bool m_bAlarm = false;
+    bool m_bStyledAsAlarm = false; // the style the label has now
 };

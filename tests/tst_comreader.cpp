@@ -5,6 +5,7 @@
 #include "scriptedmessages.h"
 #include "testsupport.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -73,6 +74,7 @@ private slots:
     void everyFrameSentBecomesOneReading();
     void eachReadingStampedAtItsOwnHash();
     void frameSplitByLongPausesKeepsItsStamp();
+    void fullLineIsStampedAtEachHash();
     void handOverKeepsArrivalOrderWhileLocked();
     void lastReadingsReachTheStoreAtStop();
     void framesArrivedBeforeTheStopAreKept();
@@ -185,6 +187,40 @@ void TestComReader::frameSplitByLongPausesKeepsItsStamp()
     QCOMPARE(readings[0].temperature, 16.0);
     QVERIFY(MsOf(readings[0].time) >= hashSent);
     QVERIFY2(MsOf(readings[0].time) < lastDigitsSent - 1000, "stamped when the frame ended, not at its #");
+}
+
+void TestComReader::fullLineIsStampedAtEachHash()
+{
+    // An instrument that fills its 115 200-baud line (1280 frames a second):
+    // the reader lets the driver gather its bytes, and still each reading
+    // carries the instant its "#" was sent, to the millisecond.
+    QVERIFY(StartRun());
+    constexpr int kFrames = 4 * 1280;
+    std::vector<qint64> sentMs(kFrames);
+    SimulatorOptions options;
+    options.framesPerSecond = 1280;
+    options.frameCount = kFrames;
+    options.onFrame = [&sentMs](long long frame, const std::string &, double) {
+        sentMs[size_t(frame)] = QDateTime::currentMSecsSinceEpoch();
+    };
+    const std::atomic_bool stop {false};
+    QCOMPARE(m_sim->Run(options, stop).frames, kFrames);
+    QVERIFY(WaitForCount(*m_reader, kFrames));
+    const QList<TempSample> readings = Readings(*m_reader);
+    QCOMPARE(readings.size(), kFrames);
+    int within = 0;
+    qint64 worst = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        const qint64 off = readings[i].utcMs - sentMs[size_t(i)];
+        within += std::abs(off) <= 1;
+        worst = std::max(worst, std::abs(off));
+        if (i > 0 && readings[i].utcMs < readings[i - 1].utcMs)
+            QFAIL(qPrintable(QStringLiteral("reading %1 is stamped before its predecessor").arg(i)));
+    }
+    // A busy machine may hold the sender back now and then, which then sends
+    // what fell due at once.
+    QVERIFY2(within >= kFrames * 95 / 100,
+             qPrintable(QStringLiteral("%1 of %2 within 1 ms of their sending, the worst %3 ms off").arg(within).arg(kFrames).arg(worst)));
 }
 
 void TestComReader::handOverKeepsArrivalOrderWhileLocked()
