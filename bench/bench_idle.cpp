@@ -2,6 +2,7 @@
 // instrument of its own and measured over the same window: what a silent line
 // costs, and what the line at 1280 frames/s costs, in CPU and in wake-ups.
 #include "instrumentsimulator.h"
+#include "procuse.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,39 +17,6 @@
 #include <thread>
 
 namespace {
-
-// What /proc says of a process's threads: CPU time and the times a thread
-// gave up the CPU to wait (each ends in a wake-up), summed, or for the threads
-// named `onlyThread`.
-struct ProcessUse
-{
-    double cpuSeconds = 0;
-    long long switches = 0;
-
-    ProcessUse operator-(const ProcessUse &earlier) const
-    {
-        return {cpuSeconds - earlier.cpuSeconds, switches - earlier.switches};
-    }
-};
-
-ProcessUse UseOf(qint64 pid, const QByteArray &onlyThread = {})
-{
-    ProcessUse use;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const auto read = [&](const char *name) {
-            QFile file(tasks.filePath(task + QLatin1Char('/') + QLatin1String(name)));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        if (!onlyThread.isEmpty() && read("comm").trimmed() != onlyThread)
-            continue;
-        use.cpuSeconds += read("schedstat").split(' ').value(0).toDouble() * 1e-9; // ns on a CPU
-        for (const QByteArray &line : read("status").split('\n'))
-            if (line.startsWith("voluntary_ctxt_switches:"))
-                use.switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-    }
-    return use;
-}
 
 // One simulated instrument on a pseudo-terminal of its own.
 struct Instrument

@@ -1,6 +1,7 @@
 // Publishing through a local mosquitto: the publisher's CPU at 1280 readings/s,
 // the catch-up of a 10-minute outage, and 100 stations into one collector.
 #include "benchsite.h"
+#include "procuse.h"
 #include "cpuclock.h"
 #include "outbox.h"
 #include "publishpayloads.h"
@@ -132,17 +133,39 @@ void benchsite::HundredStations(benchmark::State &state, Site &site, qint64 run,
             ++samples;
         }
     });
+    // The bare subscriber beside the collector: mosquitto_sub on the same
+    // topics at the same QoS, its output thrown away.
+    QProcess bare;
+    bare.setStandardOutputFile(QProcess::nullDevice());
+    bare.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                                 QString::number(site.broker.Port()), QStringLiteral("-q"), QStringLiteral("1"),
+                                                 QStringLiteral("-i"), QStringLiteral("bench-bare"),
+                                                 QStringLiteral("-t"), QStringLiteral("calorivista/+/readings"),
+                                                 QStringLiteral("-t"), QStringLiteral("calorivista/+/events"),
+                                                 QStringLiteral("-t"), QStringLiteral("calorivista/+/resent"),
+                                                 QStringLiteral("-t"), QStringLiteral("calorivista/+/status")});
+    const bool bareStarted = bare.waitForStarted();
+    Wait(500); // subscribed
     ticks.start(kTickMs);
     sampler.start(1000);
     const double cpu = ProcessCpuSeconds();
+    const ProcessUse collectorBefore = UseOf(site.collector.processId());
+    const ProcessUse bareBefore = bareStarted ? UseOf(bare.processId()) : ProcessUse {};
     Wait(seconds * 1000);
     ticks.stop();
     sampler.stop();
     const double publishersCpu = ProcessCpuSeconds() - cpu;
+    // Taken once the collector has written everything (below): its CPU per
+    // million readings, beside the bare subscriber's for the same messages.
+    const auto perMillion = [&](const ProcessUse &use) { return use.cpuSeconds / (double(fed) * stations * 1e-6); };
     const double drained = WaitFor([&] {
         const std::vector<qint64> rows = counts.rows();
         return qsizetype(rows.size()) == stations && std::all_of(rows.begin(), rows.end(), [&](qint64 r) { return r >= fed; });
     }, 60000);
+    const ProcessUse collectorUse = UseOf(site.collector.processId()) - collectorBefore;
+    const ProcessUse bareUse = bareStarted ? UseOf(bare.processId()) - bareBefore : ProcessUse {};
+    bare.terminate();
+    bare.waitForFinished(5000);
     qint64 lost = 0;
     qint64 twice = 0;
     counts.check(fed, &lost, &twice);
@@ -155,6 +178,9 @@ void benchsite::HundredStations(benchmark::State &state, Site &site, qint64 run,
     state.counters["behind_mean_s"] = samples ? sumBehind / samples : 0;
     state.counters["drain_after_stop_s"] = drained;
     state.counters["publishers_cpu_%"] = publishersCpu / seconds * 100;
+    state.counters["collector_cpu_s_per_million"] = perMillion(collectorUse);
+    if (bareStarted)
+        state.counters["bare_sub_cpu_s_per_million"] = perMillion(bareUse);
 }
 
 namespace {

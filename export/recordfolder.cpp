@@ -167,11 +167,13 @@ void RecordFolder::ReadBytes(const QString &name, const QByteArray &bytes, Local
     Take(Parse(name, bytes), timeLine, reading);
 }
 
-ParsedDataFile RecordFolder::Parse(const QString &name, const QByteArray &bytes)
+ParsedDataFile RecordFolder::Parse(const QString &name, const QByteArray &bytes, std::vector<ParsedDataFile::Line> lines)
 {
     ParsedDataFile parsed;
     parsed.name = name;
     parsed.bytes = bytes;
+    lines.clear();
+    parsed.lines = std::move(lines);
     if (bytes.isEmpty())
         return parsed; // an interval without readings
     qsizetype at = bytes.indexOf('\n');

@@ -83,7 +83,9 @@ public:
                    const std::function<void(const FolderReading &)> &reading);
     // ReadBytes in two steps: the parse, which any thread may do, and the
     // taking of the parsed file in file order.
-    static ParsedDataFile Parse(const QString &name, const QByteArray &bytes);
+    // `lines` lends its room to the parsed file's lines (a reader of many
+    // files hands back the lines of one it has taken).
+    static ParsedDataFile Parse(const QString &name, const QByteArray &bytes, std::vector<ParsedDataFile::Line> lines = {});
     void Take(const ParsedDataFile &file, LocalTimeLine &timeLine,
               const std::function<void(const FolderReading &)> &reading);
 
