@@ -34,15 +34,20 @@ for program in calorivista calorivista-sim calorivista-export calorivista-collec
 done
 desktop-file-validate "$stage/usr/share/applications/calorivista.desktop"
 "$stage/usr/bin/calorivista-export" --version >/dev/null
-"$stage/usr/bin/calorivista-collect" --help | grep -q '^SYNOPSIS'
-QT_QPA_PLATFORM=offscreen "$stage/usr/bin/calorivista-view" --help | grep -q 'calorivista-view'
+# Each output is taken whole before it is looked at: "| grep -q" stops reading
+# at the first match, and the writer's SIGPIPE then fails the pipe.
+help=$("$stage/usr/bin/calorivista-collect" --help)
+grep -q '^SYNOPSIS' <<<"$help" || { echo "check-install: calorivista-collect --help is no man page" >&2; exit 1; }
+help=$(QT_QPA_PLATFORM=offscreen "$stage/usr/bin/calorivista-view" --help)
+grep -q 'calorivista-view' <<<"$help" || { echo "check-install: calorivista-view --help names no program" >&2; exit 1; }
 echo "check-install: ${#expected[@]} files installed as expected"
 
 (cd "$root/build" && rm -f calorivista_*.deb && cpack -G DEB >/dev/null)
 package=$(ls "$root"/build/calorivista_*.deb)
-dpkg-deb -f "$package" Depends | grep -q libqt6widgets6 || { echo "check-install: the package does not depend on Qt" >&2; exit 1; }
-dpkg-deb -f "$package" Depends | grep -q libmosquitto1 || { echo "check-install: the package does not depend on libmosquitto" >&2; exit 1; }
-dpkg-deb -f "$package" Depends | grep -q libpq5 || { echo "check-install: the package does not depend on libpq" >&2; exit 1; }
+depends=$(dpkg-deb -f "$package" Depends)
+grep -q libqt6widgets6 <<<"$depends" || { echo "check-install: the package does not depend on Qt" >&2; exit 1; }
+grep -q libmosquitto1 <<<"$depends" || { echo "check-install: the package does not depend on libmosquitto" >&2; exit 1; }
+grep -q libpq5 <<<"$depends" || { echo "check-install: the package does not depend on libpq" >&2; exit 1; }
 echo "check-install: $(basename "$package") made"
 
 if [ "${CI:-}" = "true" ]; then
