@@ -164,38 +164,30 @@ void RecordFolder::ReadFile(const QString &name, LocalTimeLine &timeLine,
 void RecordFolder::ReadBytes(const QString &name, const QByteArray &bytes, LocalTimeLine &timeLine,
                              const std::function<void(const FolderReading &)> &reading)
 {
-    Take(Parse(name, bytes), timeLine, reading);
-}
-
-ParsedDataFile RecordFolder::Parse(const QString &name, const QByteArray &bytes, std::vector<ParsedDataFile::Line> lines)
-{
-    ParsedDataFile parsed;
-    parsed.name = name;
-    parsed.bytes = bytes;
-    lines.clear();
-    parsed.lines = std::move(lines);
     if (bytes.isEmpty())
-        return parsed; // an interval without readings
+        return; // an interval without readings
     qsizetype at = bytes.indexOf('\n');
     const QByteArrayView header = WithoutLineEnd(QByteArrayView(bytes).first(at < 0 ? bytes.size() : at + 1));
-    if (!ParseHeader(header, parsed.header)) {
-        parsed.problems.append({name, 1, QStringLiteral("no start time (\"d.m.yyyy h:m:s\"): the file is left out")});
-        return parsed;
+    int fields[6];
+    if (!ParseHeader(header, fields)) {
+        m_problems.append({name, 1, QStringLiteral("no start time (\"d.m.yyyy h:m:s\"): the file is left out")});
+        return;
     }
     if (at < 0) {
-        parsed.problems.append({name, 1, QStringLiteral("cut short: the header line has no line end")});
-        return parsed;
+        m_problems.append({name, 1, QStringLiteral("cut short: the header line has no line end")});
+        return;
     }
-    parsed.hasHeader = true;
     ++at;
-    parsed.lines.reserve(size_t(bytes.size() / 12)); // "12.345 1234.5\r\n" is about as short as lines come
-    const auto problem = [&parsed, &name](int line, const QString &what) {
-        ParsedDataFile::Line out;
-        out.line = line;
-        out.problem = int(parsed.problems.size());
-        parsed.problems.append({name, line, what});
-        parsed.lines.push_back(out);
-    };
+
+    // The first reading decides which of two equal local times the header is.
+    qint64 start = 0;
+    bool started = false;
+    qint64 correctionMs = 0;
+    qint64 correctUntilMs = 0;
+    qint64 previousMs = 0;
+    const QByteArray field = CsvField(name);
+    FolderReading out {};
+    out.file = field;
     for (int line = 2; at < bytes.size(); ++line) {
         qsizetype end = bytes.indexOf('\n', at);
         const bool cut = end < 0; // a save cut short by a power cut: the line may be half of one
@@ -204,8 +196,8 @@ ParsedDataFile RecordFolder::Parse(const QString &name, const QByteArray &bytes,
         const QByteArrayView text = WithoutLineEnd(QByteArrayView(bytes.constData() + at, end - at + 1));
         at = end + 1;
         if (cut) {
-            problem(line, QStringLiteral("cut short: \"%1\" has no line end")
-                              .arg(QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 60)))));
+            m_problems.append({name, line, QStringLiteral("cut short: \"%1\" has no line end")
+                                               .arg(QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 60))))});
             continue;
         }
         const qsizetype space = text.indexOf(' ');
@@ -222,43 +214,10 @@ ParsedDataFile RecordFolder::Parse(const QString &name, const QByteArray &bytes,
         }
         if (!valid) {
             if (!text.isEmpty() || at < bytes.size())
-                problem(line, QStringLiteral("not a reading: \"%1\"").arg(QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 60)))));
+                m_problems.append({name, line, QStringLiteral("not a reading: \"%1\"").arg(QString::fromLatin1(text.first(std::min<qsizetype>(text.size(), 60))))});
             continue;
         }
-        ParsedDataFile::Line out;
-        out.offsetMs = std::llround(offset * 1000.0);
-        out.celsius = celsius;
-        out.temperatureAt = text.data() + space + 1 - bytes.constData();
-        out.temperatureSize = int(text.size() - space - 1);
-        out.line = line;
-        parsed.lines.push_back(out);
-    }
-    return parsed;
-}
-
-void RecordFolder::Take(const ParsedDataFile &file, LocalTimeLine &timeLine,
-                        const std::function<void(const FolderReading &)> &reading)
-{
-    if (!file.hasHeader) {
-        m_problems.append(file.problems);
-        return;
-    }
-    const int *const fields = file.header;
-    // The first reading decides which of two equal local times the header is.
-    qint64 start = 0;
-    bool started = false;
-    qint64 correctionMs = 0;
-    qint64 correctUntilMs = 0;
-    qint64 previousMs = 0;
-    const QByteArray field = CsvField(file.name);
-    FolderReading out {};
-    out.file = field;
-    for (const ParsedDataFile::Line &line : file.lines) {
-        if (line.problem >= 0) {
-            m_problems.append(file.problems[line.problem]);
-            continue;
-        }
-        const qint64 offsetMs = line.offsetMs;
+        const qint64 offsetMs = std::llround(offset * 1000.0);
         if (!started) {
             start = timeLine.InstantOf(fields[2], fields[1], fields[0], fields[3], fields[4], fields[5],
                                        m_nLastMs == std::numeric_limits<qint64>::min() ? m_nLastMs : m_nLastMs - offsetMs);
@@ -283,14 +242,14 @@ void RecordFolder::Take(const ParsedDataFile &file, LocalTimeLine &timeLine,
             }
         }
         if (utcMs < kFirstInstantMs || utcMs > kLastInstantMs) {
-            m_problems.append({file.name, line.line, QStringLiteral("a time outside the years 1 to 9999")});
+            m_problems.append({name, line, QStringLiteral("a time outside the years 1 to 9999")});
             continue;
         }
         previousMs = utcMs;
         out.utcMs = utcMs;
-        out.celsius = line.celsius;
-        out.temperature = QByteArrayView(file.bytes.constData() + line.temperatureAt, line.temperatureSize);
-        out.line = line.line;
+        out.celsius = celsius;
+        out.temperature = text.sliced(space + 1);
+        out.line = line;
         reading(out);
         m_nLastMs = std::max(m_nLastMs, utcMs);
     }

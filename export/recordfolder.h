@@ -6,7 +6,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <vector>
 
 class LocalTimeLine;
 
@@ -27,28 +26,6 @@ struct FolderReading
     double celsius;
     QByteArrayView file;        // the data file's name as a CSV field; valid as `temperature`
     int line = 0;               // in the data file, the header being line 1
-};
-
-// A data file's lines parsed, before their instants are reckoned: parsing
-// needs nothing of the files before it, so that files can be parsed on other
-// threads while their predecessors are taken.
-struct ParsedDataFile
-{
-    struct Line
-    {
-        qint64 offsetMs = 0;
-        double celsius = 0;
-        qsizetype temperatureAt = 0; // the temperature's text in `bytes`
-        int temperatureSize = 0;
-        int line = 0;     // in the data file, the header being line 1
-        int problem = -1; // an index into `problems`: the line is no reading
-    };
-    QString name;
-    QByteArray bytes; // the file as read
-    bool hasHeader = false; // without it, `problems` says why the file is left out (empty: no bytes at all)
-    int header[6] = {};     // day, month, year, hour, minute, second
-    std::vector<Line> lines;
-    QList<ExportProblem> problems;
 };
 
 // A record folder as the program leaves it: data files "0000" to "9999",
@@ -81,13 +58,6 @@ public:
     // for the file `name`; later files never start before the ones read so far.
     void ReadBytes(const QString &name, const QByteArray &bytes, LocalTimeLine &timeLine,
                    const std::function<void(const FolderReading &)> &reading);
-    // ReadBytes in two steps: the parse, which any thread may do, and the
-    // taking of the parsed file in file order.
-    // `lines` lends its room to the parsed file's lines (a reader of many
-    // files hands back the lines of one it has taken).
-    static ParsedDataFile Parse(const QString &name, const QByteArray &bytes, std::vector<ParsedDataFile::Line> lines = {});
-    void Take(const ParsedDataFile &file, LocalTimeLine &timeLine,
-              const std::function<void(const FolderReading &)> &reading);
 
 private:
     void ReadFile(const QString &name, LocalTimeLine &timeLine,

@@ -6,8 +6,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <deque>
-#include <future>
 #include <limits>
 #include <cerrno>
 #include <cstring>
@@ -44,50 +42,17 @@ bool FolderSeries::ReadNew(QString *error, const std::function<bool(int, int)> &
         }
         m_nPreviousMs = reading.utcMs;
     };
-    // The files ahead are read and parsed on other threads, two at a time,
-    // while this one takes each parsed file into the series in file order:
-    // the parse is most of the work, and it needs nothing of the files before.
-    struct Parsed
-    {
-        bool opened = false; // a file that cannot be opened now is tried again the next time
-        Stamp stamp;
-        ParsedDataFile file;
-    };
-    std::vector<std::vector<ParsedDataFile::Line>> spare; // the room of files taken, lent again
-    const auto parse = [this, &spare](const QString &name) {
-        std::vector<ParsedDataFile::Line> room;
-        if (!spare.empty()) {
-            room = std::move(spare.back());
-            spare.pop_back();
-        }
-        return std::async(std::launch::async, [path = m_strFolder + QLatin1Char('/') + name, name, room = std::move(room)]() mutable {
-            Parsed parsed;
-            QFile file;
-            if (OpenNamedFile(file, path, QIODevice::ReadOnly)) {
-                parsed.opened = true;
-                parsed.stamp = {file.size(), file.fileTime(QFileDevice::FileModificationTime)};
-                parsed.file = RecordFolder::Parse(name, file.readAll(), std::move(room));
-            }
-            return parsed;
-        });
-    };
-    constexpr int kAhead = 2;
-    std::deque<std::future<Parsed>> ahead;
-    int launched = 0;
     for (int i = 0; i < fresh.size(); ++i) {
-        while (launched < fresh.size() && launched < i + kAhead)
-            ahead.push_back(parse(fresh[launched++]));
-        Parsed parsed = ahead.front().get();
-        ahead.pop_front();
-        if (parsed.opened) {
-            m_read.insert(fresh[i], parsed.stamp);
+        // A file that cannot be opened now is tried again the next time.
+        QFile file;
+        if (OpenNamedFile(file, m_strFolder + QLatin1Char('/') + fresh[i], QIODevice::ReadOnly)) {
+            m_read.insert(fresh[i], {file.size(), file.fileTime(QFileDevice::FileModificationTime)});
             m_series.BeginFile(fresh[i]);
-            m_reader.Take(parsed.file, m_timeLine, take);
-            spare.push_back(std::move(parsed.file.lines));
+            m_reader.ReadBytes(fresh[i], file.readAll(), m_timeLine, take);
         }
         if (progress && !progress(i + 1, int(fresh.size()))) {
             m_series.FindGaps();
-            return false; // the files parsed ahead are let go with `ahead`
+            return false;
         }
     }
     m_series.FindGaps();
