@@ -47,7 +47,8 @@ public:
     // What was given is made durable: a collector calls it for each group of
     // messages, not for each one.
     virtual bool Flush(QString *error) = 0;
-    // Readings given but still waiting inside the archive (to be merged in order).
+    // Readings given but still waiting inside the archive (to be merged in
+    // order, or not yet made durable): what it holds is whole once none wait.
     virtual qint64 Waiting() const { return 0; }
 
     // Whether this collector is the one to ask `station` for what its runs

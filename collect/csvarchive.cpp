@@ -291,9 +291,13 @@ bool CsvArchive::Flush(QString *error)
 {
     bool flushed = true;
     const qint64 now = SteadyMs();
+    const bool sync = now - m_nLastSyncMs >= kSyncMs;
+    if (sync)
+        m_nLastSyncMs = now;
     for (auto &[name, station] : m_stations) {
         for (auto &[run, files] : station.open)
-            flushed = files->Sync(now, false, error) && flushed;
+            if (sync || files->GapsWaiting())
+                flushed = files->Sync(now, false, error) && flushed;
         if (station.runsChanged && !SaveRuns(station)) {
             *error = QStringLiteral("%1 cannot be written").arg(QDir(station.folder).filePath(QStringLiteral("runs.csv")));
             flushed = false;
@@ -307,6 +311,6 @@ qint64 CsvArchive::Waiting() const
     qint64 waiting = 0;
     for (const auto &[name, station] : m_stations)
         for (const auto &[run, files] : station.open)
-            waiting += files->WaitingToMerge();
+            waiting += files->WaitingToMerge() + (files->Unsynced() ? 1 : 0); // a run is whole once durable
     return waiting;
 }

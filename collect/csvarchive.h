@@ -64,4 +64,9 @@ private:
     QString m_strFolder;
     std::unique_ptr<QLockFile> m_lock;
     std::map<QString, StationFiles> m_stations;
+    // The run files are made durable at most this often: with a hundred
+    // stations each sync of each file is a disk's flush, and most of the
+    // collector's cost. A crash loses at most this much, which the stations send again.
+    static constexpr qint64 kSyncMs = 1000;
+    qint64 m_nLastSyncMs = 0;
 };

@@ -60,6 +60,11 @@ public:
     // the gaps file. False when something could not be written.
     bool Sync(qint64 steadyNowMs, bool force, QString *error);
     qint64 WaitingToMerge() const { return qint64(m_toMerge.size()); }
+    // A hole found or healed waits to be written: synced at the next flush,
+    // whatever the readings' own cadence, so that what is said of the run holds on disk.
+    bool GapsWaiting() const { return m_bGapsChanged || !m_toMerge.empty(); }
+    // Readings or events written since the last sync.
+    bool Unsynced() const { return m_bCsvUnsynced || m_bEventsUnsynced; }
 
     static constexpr qint64 kQuietMs = 1000;
 
