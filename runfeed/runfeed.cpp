@@ -22,6 +22,9 @@ RunFeed::RunFeed(CComReader &reader, QObject *parent)
 void RunFeed::Begin()
 {
     m_nTaken = 0;
+    // A run's first readings are handed on at the usual pace, not after an idle wait.
+    m_nLastChangeMs = LineClockMs();
+    m_timer.start(kTickMs);
 }
 
 void RunFeed::Tick()
