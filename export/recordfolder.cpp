@@ -51,7 +51,8 @@ const qint64 kLastInstantMs = QDateTime(QDate(9999, 12, 30), QTime(0, 0), Qt::UT
 // being recovered) and what an export may have written there.
 bool IsOwnFile(const QString &name)
 {
-    return name.startsWith(QLatin1Char('.')) || name.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
+    return name.startsWith(QLatin1Char('.')) || name == QStringLiteral("calorivista.chain")
+        || name.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
         || name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) || name.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive);
 }
 

@@ -6,8 +6,10 @@
 #include "filenamedlg.h"
 #include "journalformat.h"
 #include "nativefs.h"
+#include "recordchain.h"
 #include "recordfolderlock.h"
 #include "samplelist.h"
+#include "stationkey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -117,6 +119,20 @@ bool WriteWhole(const QString &folder, const QString &name, const JournalHeader 
     return false;
 }
 
+// The recovered file, and the events of the run that ended without its last
+// save, go into the folder's chain like any save's, signed with the key of
+// the station whose journal it was.
+void EnterIntoChain(const QString &journalFolder, const QString &folder, const QString &name)
+{
+    const std::optional<StationKey> key = StationKey::LoadOrMake(journalFolder, nullptr);
+    if (!key)
+        return;
+    RecordChain chain;
+    chain.Open(folder);
+    chain.Enter(name, *key, false);
+    chain.Enter(QStringLiteral("events.csv"), *key, true);
+}
+
 void KeepDamaged(const QString &path, RecoveredRun &run)
 {
     const QString kept = DamagedJournalName(path);
@@ -194,6 +210,7 @@ RecoveredRun Recover(const QString &path, MessageSeam &prompts, QWidget *promptP
             return run;
         }
         run.fileName = *name;
+        EnterIntoChain(QFileInfo(path).absolutePath(), header.folder, *name);
     }
     run.outcome = RecoveredRun::Outcome::Written;
     if (damaged) {

@@ -12,6 +12,7 @@ Station::Station(CComReader &reader, const QString &dataFolder, const QString &n
     , m_feed(reader)
     , m_journal(reader, dataFolder)
     , m_runEvents(m_feed)
+    , m_chain(dataFolder)
     , m_publisher(m_feed, dataFolder + QStringLiteral("/outbox"), name)
     , m_registry(dataFolder)
     , m_reader(reader)
@@ -23,6 +24,7 @@ Station::Station(CComReader &reader, const QString &dataFolder, const QString &n
                                     "компьютера будут потеряны показания, полученные после последнего сохранения.")
                          .arg(QDir::toNativeSeparators(folder)));
     }, Qt::QueuedConnection);
+    connect(&m_chain, &RunChain::Failing, this, &Station::Failure, Qt::QueuedConnection);
 
     // What the feed hands on, in this order: the journal first.
     connect(&m_feed, &RunFeed::Readings, &m_journal, &RunJournal::Take);
@@ -101,6 +103,7 @@ void Station::BeginRun(const RunStart &start)
     m_journal.Begin(start.next);
     m_bRunning = true;
     m_runEvents.Begin(start.folder, start.comment, start.next.nextFile); // its run-start names the run
+    m_chain.Begin(start.folder);
     m_alarms.Begin(start.limits);
     m_nRunStartMs = LineClockMs();
     m_pageView.SetRecordFolder(start.folder, start.comment);
@@ -126,6 +129,7 @@ void Station::Saved(const QString &file, const JournalHeader &next)
         m_registry.Saved(*m_runId, file, m_nSavedTotal, total - m_nSavedTotal);
     m_nSavedTotal = total;
     m_journal.Saved(next);
+    m_chain.Saved(file);
     m_nNextFile = next.nextFile;
     m_bLastSaveFailed = false;
     RefreshState();
@@ -137,6 +141,7 @@ void Station::SaveFailed(const QString &file, const JournalHeader &next)
     m_nNextFile = next.nextFile;
     m_bLastSaveFailed = true;
     m_runEvents.SaveFailed(file);
+    m_chain.Saved(QString()); // the failure's event
     RefreshState(); // the line leads with the failure at once
 }
 
@@ -163,6 +168,7 @@ QString Station::EndRun(bool lastSaveFailed)
     m_bell.Silence();
     m_notice.Withdraw();
     m_runEvents.End();
+    m_chain.End();
     if (m_runId)
         m_registry.RunStopped(*m_runId, m_publisher.RunReadings());
     m_nRunElapsedMs = LineClockMs() - m_nRunStartMs;

@@ -7,6 +7,7 @@
 #include "linestate.h"
 #include "publisher.h"
 #include "resendserver.h"
+#include "runchain.h"
 #include "runeventrecorder.h"
 #include "runfeed.h"
 #include "runjournal.h"
@@ -109,6 +110,7 @@ public:
     Publisher &GetPublisher() { return m_publisher; }
     const StationServer &PageServer() const { return m_pageServer; }
     const DesktopNotice &Notice() const { return m_notice; }
+    RunChain &Chain() { return m_chain; }
 
 signals:
     // The alarm line changed: its text (empty: none shown) and whether an
@@ -142,6 +144,7 @@ private:
     RunJournal m_journal;
     AlarmWatch m_alarms;
     RunEventRecorder m_runEvents;
+    RunChain m_chain;
     Publisher m_publisher;
     StationView m_pageView;
     StationServer m_pageServer {m_pageView};

@@ -2,12 +2,14 @@
 // outright, and the next start writing what it had journaled.
 #include "datarecorder.h"
 #include "filenamedlg.h"
+#include "foldercheck.h"
 #include "instrumentsimulator.h"
 #include "journalformat.h"
 #include "journalrecovery.h"
 #include "mosquittobroker.h"
 #include "mqttlink.h"
 #include "publishsettings.h"
+#include "recordchain.h"
 #include "recordfolderlock.h"
 #include "samplelist.h"
 #include "scriptedmessages.h"
@@ -306,7 +308,10 @@ void TestRecovery::recoveryHoldsTheFolderAndKeepsTheRunsInOrder()
     QCOMPARE(Temperatures(ReadDataFile(QDir(records).filePath(QStringLiteral("0000")))), TemperaturesOf(Readings(3, 100.0)));
     QCOMPARE(Temperatures(ReadDataFile(QDir(records).filePath(QStringLiteral("0001")))), TemperaturesOf(Readings(2, 200.0)));
     QCOMPARE(QDir(records).entryList(QDir::Files | QDir::Hidden),
-             QStringList({QStringLiteral("0000"), QStringLiteral("0001")}));
+             QStringList({QStringLiteral("0000"), QStringLiteral("0001"), QLatin1String(RecordChain::kFileName)}));
+    // The recovered files are entered into the folder's chain, signed.
+    const FolderCheck check = CheckFolder(records);
+    QVERIFY2(check.outcome == FolderCheck::Outcome::Untouched && check.lines == 2, qPrintable(check.RussianSummary()));
 }
 
 void TestRecovery::recoveryWritesNoReadingTwiceAndOverwritesNothing()

@@ -19,6 +19,7 @@ expected=(
     usr/bin/calorivista-export
     usr/bin/calorivista-collect
     usr/bin/calorivista-view
+    usr/bin/calorivista-verify
     usr/share/applications/calorivista.desktop
     usr/share/icons/hicolor/16x16/apps/calorivista.png
     usr/share/icons/hicolor/32x32/apps/calorivista.png
@@ -29,7 +30,7 @@ expected=(
 for file in "${expected[@]}"; do
     [ -f "$stage/$file" ] || { echo "check-install: $file was not installed" >&2; exit 1; }
 done
-for program in calorivista calorivista-sim calorivista-export calorivista-collect calorivista-view; do
+for program in calorivista calorivista-sim calorivista-export calorivista-collect calorivista-view calorivista-verify; do
     [ -x "$stage/usr/bin/$program" ] || { echo "check-install: $program is not executable" >&2; exit 1; }
 done
 desktop-file-validate "$stage/usr/share/applications/calorivista.desktop"
@@ -38,6 +39,8 @@ desktop-file-validate "$stage/usr/share/applications/calorivista.desktop"
 # at the first match, and the writer's SIGPIPE then fails the pipe.
 help=$("$stage/usr/bin/calorivista-collect" --help)
 grep -q '^SYNOPSIS' <<<"$help" || { echo "check-install: calorivista-collect --help is no man page" >&2; exit 1; }
+help=$("$stage/usr/bin/calorivista-verify" --help)
+grep -q '^EXIT STATUS' <<<"$help" || { echo "check-install: calorivista-verify --help is no man page" >&2; exit 1; }
 help=$(QT_QPA_PLATFORM=offscreen "$stage/usr/bin/calorivista-view" --help)
 grep -q 'calorivista-view' <<<"$help" || { echo "check-install: calorivista-view --help names no program" >&2; exit 1; }
 echo "check-install: ${#expected[@]} files installed as expected"
@@ -48,6 +51,7 @@ depends=$(dpkg-deb -f "$package" Depends)
 grep -q libqt6widgets6 <<<"$depends" || { echo "check-install: the package does not depend on Qt" >&2; exit 1; }
 grep -q libmosquitto1 <<<"$depends" || { echo "check-install: the package does not depend on libmosquitto" >&2; exit 1; }
 grep -q libpq5 <<<"$depends" || { echo "check-install: the package does not depend on libpq" >&2; exit 1; }
+grep -q libssl3 <<<"$depends" || { echo "check-install: the package does not depend on libssl3 (libcrypto)" >&2; exit 1; }
 echo "check-install: $(basename "$package") made"
 
 if [ "${CI:-}" = "true" ]; then
@@ -57,6 +61,7 @@ if [ "${CI:-}" = "true" ]; then
     /usr/bin/calorivista-export --version >/dev/null
     QT_QPA_PLATFORM=offscreen /usr/bin/calorivista-sim --help >/dev/null
     /usr/bin/calorivista-collect --help >/dev/null
+    /usr/bin/calorivista-verify --help >/dev/null
     QT_QPA_PLATFORM=offscreen /usr/bin/calorivista-view --help >/dev/null
     DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y calorivista >/dev/null
     echo "check-install: the package installs with apt and its commands run"
