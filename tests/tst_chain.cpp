@@ -4,6 +4,7 @@
 #include "dialogtest.h"
 #include "recordchain.h"
 #include "stationkey.h"
+#include "witnessfile.h"
 
 #include <QProcess>
 
@@ -54,6 +55,9 @@ void TestChain::verifyNamesEveryChange_data()
     QTest::newRow("a file added") << "add" << 1 << "0099: added after the fact";
     QTest::newRow("events cut short") << "cut" << 1 << "events.csv: cut short";
     QTest::newRow("a chain line altered") << "line" << 1 << "the chain breaks at line 2";
+    QTest::newRow("the last line and its file removed, no witness") << "tail" << 0 << "cannot be told";
+    QTest::newRow("the last line and its file removed, a witness") << "tail witnessed" << 1 << "which the witness holds, were removed";
+    QTest::newRow("untouched, a witness") << "witnessed" << 0 << "untouched";
     QTest::newRow("no chain") << "unsigned" << 2 << "unsigned";
 }
 
@@ -73,6 +77,22 @@ void TestChain::verifyNamesEveryChange()
     QVERIFY(key);
     QVERIFY(QFile(QDir(Journals()).filePath(QLatin1String(StationKey::kFileName))).permissions()
             == (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser));
+
+    // The collector's witness of this chain: every line as the station published it.
+    QFile chainFile(records.filePath(QLatin1String(RecordChain::kFileName)));
+    QVERIFY(chainFile.open(QIODevice::ReadOnly));
+    QByteArray witnessed = WitnessFile::kHeader;
+    for (const QByteArray &text : chainFile.readAll().trimmed().split('\n').mid(1)) {
+        const std::optional<ChainLine> line = ChainLine::Parse(text.trimmed());
+        QVERIFY(line);
+        witnessed += WitnessFile::Line(Records(), *line);
+    }
+    chainFile.close();
+    const QString witness = QDir(Records()).filePath(QStringLiteral("../collector"));
+    QVERIFY(QDir().mkpath(witness + QStringLiteral("/lab-pc")));
+    QFile witnessFile(witness + QStringLiteral("/lab-pc/") + QLatin1String(WitnessFile::kFileName));
+    QVERIFY(witnessFile.open(QIODevice::WriteOnly) && witnessFile.write(witnessed) == witnessed.size());
+    witnessFile.close();
 
     const auto rewrite = [&records](const QString &name, const std::function<void(QByteArray &)> &edit) {
         QFile file(records.filePath(name));
@@ -103,10 +123,26 @@ void TestChain::verifyNamesEveryChange()
             lines[2].replace(lines[2].indexOf(',', lines[2].indexOf(',', lines[2].indexOf(',', lines[2].indexOf(',') + 1) + 1) + 1) + 1, 3, "abc");
             bytes = lines.join('\n');
         });
+    } else if (change.startsWith(QLatin1String("tail"))) {
+        // What an editor who knows the chain's form could do without the key:
+        // drop the last data file and every line from its entry on.
+        rewrite(QLatin1String(RecordChain::kFileName), [](QByteArray &bytes) {
+            bytes.truncate(bytes.indexOf(",0003,") - 1);
+            bytes.truncate(bytes.lastIndexOf('\n') + 1);
+        });
+        QVERIFY(QFile::remove(records.filePath(QStringLiteral("0003"))));
+        // and cut events.csv back to its last entry left.
+        QFile chainFile(records.filePath(QLatin1String(RecordChain::kFileName)));
+        QVERIFY(chainFile.open(QIODevice::ReadOnly));
+        qint64 eventsSize = -1;
+        for (const QByteArray &text : chainFile.readAll().split('\n'))
+            if (const std::optional<ChainLine> line = ChainLine::Parse(text.trimmed()); line && line->file == QLatin1String("events.csv"))
+                eventsSize = line->size;
+        QVERIFY(eventsSize > 0 && QFile::resize(records.filePath(QStringLiteral("events.csv")), eventsSize));
     } else if (change == QLatin1String("unsigned")) {
         QVERIFY(QFile::remove(records.filePath(QLatin1String(RecordChain::kFileName))));
     }
-    const auto [code, said] = Verify();
+    const auto [code, said] = Verify(change.endsWith(QLatin1String("witnessed")) ? QStringList {QStringLiteral("--witness"), witness} : QStringList());
     QVERIFY2(said.contains(named), qPrintable(said));
     QCOMPARE(code, exitCode);
     if (exitCode == 0)
