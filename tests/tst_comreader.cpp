@@ -218,8 +218,10 @@ void TestComReader::fullLineIsStampedAtEachHash()
             QFAIL(qPrintable(QStringLiteral("reading %1 is stamped before its predecessor").arg(i)));
     }
     // A busy machine may hold the sender back now and then, which then sends
-    // what fell due at once.
-    QVERIFY2(within >= kFrames * 95 / 100,
+    // what fell due at once: under a sanitizer on two busy cores 94 % were
+    // within 1 ms. Stamps taken at each read instead of spread over it put
+    // only about 10 % there.
+    QVERIFY2(within >= kFrames * 85 / 100,
              qPrintable(QStringLiteral("%1 of %2 within 1 ms of their sending, the worst %3 ms off").arg(within).arg(kFrames).arg(worst)));
 }
 
