@@ -28,6 +28,9 @@ struct ChainLine
     QByteArray signature;
 
     static constexpr const char *kHeader = "number,time,file,size,sha256,chain,key,signature\r\n";
+    // A chain file larger than this is not read (10 000 data files with an
+    // entry of events.csv beside each take about 6 MB).
+    static constexpr qint64 kMaxFileBytes = 64 << 20;
 
     // The chain value before the first line.
     static QByteArray ChainStart() { return QByteArray(64, '0'); }

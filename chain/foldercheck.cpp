@@ -122,7 +122,11 @@ FolderCheck CheckFolder(const QString &folder, const WitnessSource &witness)
             : QStringLiteral("it is unsigned: it has no chain");
         return check;
     }
-    const QByteArray bytes = file.readAll();
+    if (file.size() > ChainLine::kMaxFileBytes) {
+        check.problem = QStringLiteral("its chain is larger than any this program writes");
+        return check;
+    }
+    const QByteArray bytes = file.read(ChainLine::kMaxFileBytes);
     if (!bytes.startsWith(ChainLine::kHeader)) {
         check.problem = QStringLiteral("its chain is not one this program writes");
         return check;

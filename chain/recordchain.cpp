@@ -19,7 +19,7 @@ void RecordChain::Open(const QString &folder)
     QFile file;
     if (!OpenNamedFile(file, QDir(folder).filePath(QLatin1String(kFileName)), QIODevice::ReadOnly))
         return;
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.read(ChainLine::kMaxFileBytes);
     m_bTornEnd = !bytes.isEmpty() && !bytes.endsWith('\n');
     // A line that does not read is left where it is: the next lines follow
     // the last one that reads, and a check shows the break.
