@@ -200,7 +200,9 @@ void CThermoDlg::OnOK()
     m_bFolderStarted = true;
     m_runWindow.SetRunFolder(m_recorder.Folder());
     SetRunningButtons(true);
-    m_station.BeginRun({m_recorder.Folder(), m_strComment, NextSave(), m_settingsStore.LoadAlarmLimits()});
+    const RunLineSettings line {m_dlgSettings.m_nPort, m_settingsStore.PortDevice(CurrentSettings(), m_dlgSettings.m_nPort),
+                                m_dlgSettings.m_nBaudRate, m_dlgSettings.m_nSaveInterval};
+    m_station.BeginRun({m_recorder.Folder(), m_strComment, NextSave(), m_settingsStore.LoadAlarmLimits(), line});
     m_pRunLine->SetRunning(true);
 }
 

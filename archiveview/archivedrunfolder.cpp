@@ -98,7 +98,7 @@ bool WriteEvents(RunCatalog &catalog, const RunCatalog::Run &run, const QString 
     LocalTimeLine timeLine;
     QByteArray bytes = EventLog::kHeader;
     for (const FolderEvent &event : events)
-        bytes += EventLog::Line({event.utcMs, event.event, std::nullopt, event.text}, timeLine);
+        bytes += EventLog::Line({event.utcMs, event.event, std::nullopt, event.text, event.user}, timeLine);
     QFile file(QDir(folder).filePath(QString::fromLatin1(EventLog::kFileName)));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
         *error = file.errorString();

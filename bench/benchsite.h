@@ -137,7 +137,7 @@ struct Site
 
 inline RunEvent RunStart(qint64 run)
 {
-    return RunEvent {run, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 bench")};
+    return RunEvent {run, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 bench"), {}};
 }
 
 

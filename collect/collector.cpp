@@ -359,7 +359,7 @@ void Collector::TakeEvent(const QString &name, const QByteArray &payload)
         return;
     }
     emit EventHeard(name, parsed);
-    RunEvent event {parsed.t, parsed.event, parsed.c, parsed.text};
+    RunEvent event {parsed.t, parsed.event, parsed.c, parsed.text, parsed.user};
     // The run it belongs to, as the station says; a station of an older
     // version says none, and its event is filed by time.
     std::optional<qint64> run = parsed.run;

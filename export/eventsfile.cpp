@@ -56,11 +56,11 @@ QList<FolderEvent> ReadEventsFile(const QString &path)
     NextRecord(bytes, at); // the header
     while (at < bytes.size()) {
         const QStringList fields = NextRecord(bytes, at);
-        if (fields.size() != 4)
+        if (fields.size() != 4 && fields.size() != 5)
             continue;
         const QDateTime time = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
         if (time.isValid())
-            events.append({time.toMSecsSinceEpoch(), fields[1], fields[3]});
+            events.append({time.toMSecsSinceEpoch(), fields[1], fields[3], fields.value(4)});
     }
     return events;
 }

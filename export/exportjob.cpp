@@ -96,8 +96,10 @@ ExportResult ExportRecordFolder(const ExportRequest &request, const std::functio
     if (!comment.isEmpty())
         title += QStringLiteral(" — ") + comment;
     run.SetTitle(title);
-    // The operator's marks and the alarms raised, from the run's events.
-    for (const FolderEvent &event : ReadFolderEvents(request.folder)) {
+    // The operator's marks and the alarms raised, from the run's events, and the limits in force.
+    const QList<FolderEvent> events = ReadFolderEvents(request.folder);
+    run.SetLimits(LimitHistory(events));
+    for (const FolderEvent &event : events) {
         if (event.event == QStringLiteral("mark"))
             run.Note(event.utcMs, event.text, false);
         else if (event.event.startsWith(QStringLiteral("alarm-")) && event.event != QStringLiteral("alarm-clear")

@@ -17,6 +17,8 @@ constexpr size_t kIntervalSample = 65536;
 
 } // namespace
 
+const QColor RunPicture::kLimitColour(230, 120, 0);
+
 RunPicture::RunPicture(QSize size)
     : m_size(size)
 {
@@ -166,6 +168,27 @@ QImage RunPicture::Finish(LocalTimeLine &timeLine) const
         painter.setPen(Qt::black);
         painter.drawText(QRect(m_plot.left(), 4, m_plot.width(), m_plot.top() - 8), Qt::AlignHCenter | Qt::AlignVCenter,
                          metrics.elidedText(m_strTitle, Qt::ElideMiddle, m_plot.width()));
+    }
+
+    // The limits in force, dashed, under the curve; what they are at the bottom left.
+    painter.setClipRect(m_plot.adjusted(0, 0, 1, 1));
+    painter.setPen(QPen(kLimitColour, 1, Qt::DashLine));
+    for (size_t i = 0; i < m_limits.size(); ++i) {
+        const auto xOf = [&](qint64 utcMs) {
+            return m_plot.left() + static_cast<int>(std::clamp<qint64>(utcMs - m_nFirstMs, 0, span) * m_plot.width() / span);
+        };
+        const int from = xOf(m_limits[i].fromMs);
+        const int to = i + 1 < m_limits.size() ? xOf(m_limits[i + 1].fromMs) : m_plot.right();
+        for (const std::optional<double> &limit : {m_limits[i].high, m_limits[i].low})
+            if (limit && to > from)
+                painter.drawLine(from, yOf(*limit), to, yOf(*limit));
+    }
+    painter.setClipping(false);
+    if (!m_limits.empty()) {
+        const int y = H - 16;
+        painter.drawLine(10, y, 34, y);
+        painter.setPen(Qt::black);
+        painter.drawText(QPoint(40, y + metrics.ascent() / 2 - 1), QStringLiteral("пределы сигнализации, действовавшие в сеансе"));
     }
 
     // The curve: a polyline per stretch without a gap.

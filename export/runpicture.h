@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settingsevents.h"
+
+#include <QColor>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -16,6 +19,9 @@ class LocalTimeLine;
 class RunPicture
 {
 public:
+    // The alarm limits' dashed lines, here and in the run window.
+    static const QColor kLimitColour;
+
     explicit RunPicture(QSize size);
 
     void Measure(qint64 utcMs, double celsius);
@@ -24,6 +30,9 @@ public:
     // A moment of the run to mark on the picture (an operator's mark, an
     // alarm raised): a line at its time, its label at the top.
     void Note(qint64 utcMs, const QString &label, bool alarm);
+    // The alarm limits as the run's events say they stood (see LimitHistory),
+    // drawn dashed from each change to the next.
+    void SetLimits(std::vector<LimitsSpan> history) { m_limits = std::move(history); }
     // A line over the plot: the folder and its comment.
     void SetTitle(const QString &title) { m_strTitle = title; }
     QImage Finish(LocalTimeLine &timeLine) const;
@@ -55,5 +64,6 @@ private:
         bool alarm;
     };
     std::vector<Noted> m_notes;
+    std::vector<LimitsSpan> m_limits;
     QString m_strTitle;
 };

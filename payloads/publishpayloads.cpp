@@ -110,6 +110,10 @@ QByteArray Event(const RunEvent &event, std::optional<qint64> run, std::optional
         out += "null";
     out += ",\"text\":";
     AppendJsonString(out, event.text);
+    if (!event.user.isEmpty()) {
+        out += ",\"user\":";
+        AppendJsonString(out, event.user);
+    }
     out += ",\"run\":";
     if (run)
         AppendInteger(out, *run);

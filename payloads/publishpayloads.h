@@ -39,8 +39,9 @@ struct Last
 };
 QByteArray LastPayload(const Last &last);
 
-// {"v":1,"t":…,"event":…,"c":…|null,"text":…,"run":…|null}; the temperature as events.csv
-// writes it; the run it belongs to (none between runs); a run-stop adds "n", the run's readings.
+// {"v":1,"t":…,"event":…,"c":…|null,"text":…,"user":…,"run":…|null}; the temperature as events.csv
+// writes it, "user" when the event names one;
+// the run it belongs to (none between runs); a run-stop adds "n", the run's readings.
 QByteArray Event(const RunEvent &event, std::optional<qint64> run = std::nullopt, std::optional<qint64> readings = std::nullopt);
 
 // A collector's request on "<topic>/<station>/resend": {"v":1,"run":…,"from":…,"to":…}, the

@@ -122,6 +122,6 @@ QList<FolderEvent> PgRunCatalog::Events(const QString &station, qint64 run, QStr
         return events;
     for (int row = 0; row < PgConnection::Rows(*result); ++row)
         events.append({Integer(PgConnection::Value(*result, row, 0)), QString::fromUtf8(*PgConnection::Value(*result, row, 1)),
-                       QString::fromUtf8(*PgConnection::Value(*result, row, 2))});
+                       QString::fromUtf8(*PgConnection::Value(*result, row, 2)), {}});
     return events;
 }

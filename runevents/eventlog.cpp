@@ -20,12 +20,18 @@ QByteArray CsvField(const QString &text)
 
 } // namespace
 
+void EventLog::SetFolder(const QString &folder)
+{
+    m_strFolder = folder;
+    m_withUser.reset();
+}
+
 QString EventLog::Path() const
 {
     return m_strFolder + QLatin1Char('/') + QLatin1String(kFileName);
 }
 
-QByteArray EventLog::Line(const RunEvent &event, LocalTimeLine &timeLine)
+QByteArray EventLog::Line(const RunEvent &event, LocalTimeLine &timeLine, bool withUser)
 {
     char time[40];
     const char *end = WriteIsoTime(time, event.utcMs, timeLine.OffsetAt(event.utcMs));
@@ -33,7 +39,10 @@ QByteArray EventLog::Line(const RunEvent &event, LocalTimeLine &timeLine)
     line += ',' + CsvField(event.event) + ',';
     if (event.temperature)
         line += QByteArray::number(*event.temperature, 'f', 1);
-    return line + ',' + CsvField(event.text) + "\r\n";
+    line += ',' + CsvField(event.text);
+    if (withUser)
+        line += ',' + CsvField(event.user);
+    return line + "\r\n";
 }
 
 bool EventLog::Append(const RunEvent &event)
@@ -45,10 +54,16 @@ bool EventLog::Append(const RunEvent &event)
     QFile file;
     if (!OpenNamedFile(file, path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
-    LocalTimeLine timeLine;
-    QByteArray bytes = Line(event, timeLine);
     if (file.size() == 0)
-        bytes.prepend(kHeader);
+        m_withUser = true;
+    else if (!m_withUser) {
+        QFile existing;
+        m_withUser = OpenNamedFile(existing, path, QIODevice::ReadOnly) && existing.readLine(256).startsWith(kHeaderWithUser);
+    }
+    LocalTimeLine timeLine;
+    QByteArray bytes = Line(event, timeLine, *m_withUser);
+    if (file.size() == 0)
+        bytes.prepend(kHeaderWithUser);
     // A line written in part is cut off again: the file keeps only whole lines.
     const qint64 whole = file.size();
     if (file.write(bytes) != bytes.size() || !file.flush()) {

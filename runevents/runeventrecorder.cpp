@@ -1,5 +1,7 @@
 #include "runeventrecorder.h"
 
+#include "osuser.h"
+
 #include <QDateTime>
 
 namespace {
@@ -20,6 +22,7 @@ QString LossText(const LineStatus &status)
 RunEventRecorder::RunEventRecorder(RunFeed &feed, QObject *parent)
     : QObject(parent)
     , m_feed(feed)
+    , m_strUser(OsUserName())
 {
     connect(&m_feed, &RunFeed::Event, this, &RunEventRecorder::Write);
 }
@@ -75,7 +78,8 @@ void RunEventRecorder::Alarm(const AlarmChange &change, const QString &wording, 
         Post(change.atMs, QStringLiteral("alarm-clear"), temperature, wording);
         break;
     case AlarmChange::Type::Acknowledged:
-        Post(change.atMs, QStringLiteral("alarm-ack"), temperature, wording);
+        Post(change.atMs, QStringLiteral("alarm-ack"), temperature,
+             m_strAckReason.isEmpty() ? wording : wording + QStringLiteral(" — ") + m_strAckReason);
         break;
     }
 }
@@ -83,6 +87,16 @@ void RunEventRecorder::Alarm(const AlarmChange &change, const QString &wording, 
 void RunEventRecorder::SaveFailed(const QString &file)
 {
     Post(Now(), QStringLiteral("save-failed"), file);
+}
+
+void RunEventRecorder::Settings(const QString &text)
+{
+    Post(Now(), QStringLiteral("settings"), text);
+}
+
+void RunEventRecorder::SettingsChanged(const QString &changes)
+{
+    Post(Now(), QStringLiteral("settings-changed"), changes);
 }
 
 void RunEventRecorder::Mark(qint64 utcMs, const QString &text)
@@ -98,7 +112,7 @@ void RunEventRecorder::Post(qint64 utcMs, const QString &event, const QString &t
 void RunEventRecorder::Post(qint64 utcMs, const QString &event, std::optional<double> temperature, const QString &text)
 {
     if (m_bRunning)
-        m_feed.Post(RunEvent {utcMs, event, temperature, text});
+        m_feed.Post(RunEvent {utcMs, event, temperature, text, m_strUser});
 }
 
 void RunEventRecorder::Write(const RunEvent &event)

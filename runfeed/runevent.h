@@ -12,4 +12,5 @@ struct RunEvent
     QString event;                     // "run-start", "alarm-high", "mark", …
     std::optional<double> temperature; // the newest reading then, if any
     QString text;                      // the comment, the alarm's wording, the mark's text
+    QString user;                      // the operating system's user of the program; empty: not known
 };

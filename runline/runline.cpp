@@ -31,7 +31,7 @@ RunLine::RunLine(MessageSeam &messages, QWidget *parent)
     m_pMark->setAutoDefault(false);
     m_pMark->setEnabled(false);
     m_pMark->setToolTip(QStringLiteral("Отметить этот момент сеанса (F2)"));
-    connect(m_pAcknowledge, &QPushButton::clicked, this, &RunLine::AcknowledgeClicked);
+    connect(m_pAcknowledge, &QPushButton::clicked, this, &RunLine::AskToAcknowledge);
     connect(m_pMark, &QPushButton::clicked, this, &RunLine::AskForMark);
     // F2 anywhere in the window the line belongs to.
     auto *markKey = new QShortcut(QKeySequence(Qt::Key_F2), parent ? parent : this);
@@ -63,6 +63,17 @@ void RunLine::AskForMark()
     prompt.setTextValue(QString());
     const QString text = m_messages.Exec(prompt) == QDialog::Accepted ? prompt.textValue().trimmed() : QString();
     emit Marked(at, text);
+}
+
+void RunLine::AskToAcknowledge()
+{
+    QInputDialog prompt(window());
+    prompt.setWindowTitle(QStringLiteral("Квитировать"));
+    prompt.setLabelText(QStringLiteral("Причина (можно оставить пустой):"));
+    prompt.setTextValue(QString());
+    // Cancel leaves the alarm unacknowledged.
+    if (m_messages.Exec(prompt) == QDialog::Accepted)
+        emit AcknowledgeClicked(prompt.textValue().simplified().left(200));
 }
 
 void RunLine::ShowAlarm(const QString &text, bool unacknowledged)

@@ -8,7 +8,8 @@ class QLabel;
 class QPushButton;
 
 // One line under the main dialog's controls: a raised alarm in red, with
-// "Квитировать" to acknowledge it, or else the run's state; and "Отметка"
+// "Квитировать" to acknowledge it (the operator is asked for a reason, which
+// may be left empty), or else the run's state; and "Отметка"
 // (also F2) to mark a moment of the run, with a text the operator is asked
 // for (through the message seam).
 class RunLine : public QWidget
@@ -37,7 +38,8 @@ public:
     QPushButton *MarkButton() const { return m_pMark; }
 
 signals:
-    void AcknowledgeClicked();
+    // The operator acknowledged the alarm shown, for `reason` (may be empty).
+    void AcknowledgeClicked(const QString &reason);
     // A mark made at `utcMs` (the press), with the text given (may be empty).
     void Marked(qint64 utcMs, const QString &text);
 
@@ -51,6 +53,7 @@ private:
     // The text as far as the line holds it ("…" where it ends), whole in the tooltip.
     void Fit();
     void AskForMark();
+    void AskToAcknowledge();
 
     MessageSeam &m_messages;
     QLabel *m_pText;

@@ -1,5 +1,8 @@
 #include "runplot.h"
 
+#include "runpicture.h"
+#include "settingsevents.h"
+
 #include "labellayout.h"
 
 #include "axissteps.h"
@@ -18,7 +21,6 @@ const QColor RunPlot::kComparedColour(0, 130, 130);
 
 namespace {
 
-const QColor kLimitColour(230, 120, 0);
 const QColor kMarkColour(0, 0, 200);
 const QColor kAlarmColour(220, 0, 0);
 const QColor kRunColour(0, 140, 0);
@@ -96,12 +98,7 @@ void RunPlot::Render(QPainter &painter, const QRect &area) const
 
     painter.save();
     painter.setClipRect(plot.adjusted(0, 0, 1, 1));
-    // The limits, dashed.
-    painter.setPen(QPen(kLimitColour, 1, Qt::DashLine));
-    for (const double limit : m_limits) {
-        const double y = std::round(yOf(limit)) + 0.5;
-        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-    }
+    DrawLimits(painter, plot);
     if (m_pCompared)
         DrawSeries(painter, plot, *m_pCompared, m_nComparedShiftMs, kComparedColour);
     if (m_pSeries)
@@ -227,6 +224,49 @@ void RunPlot::DrawTimeAxis(QPainter &painter, const QRect &plot) const
     }
     painter.drawText(QRect(plot.left(), plot.bottom() + 22, plot.width(), 18), Qt::AlignRight | Qt::AlignTop,
                      QStringLiteral("время (с %1)").arg(QDateTime::fromMSecsSinceEpoch(from).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))));
+}
+
+void RunPlot::DrawLimits(QPainter &painter, const QRect &plot) const
+{
+    const auto yOf = [&](double celsius) { return std::round(YOf(plot, celsius)) + 0.5; };
+    // The limits as the run's events say they stood at each moment; today's
+    // for a run recorded without them.
+    const std::vector<LimitsSpan> history = m_pEvents ? LimitHistory(*m_pEvents) : std::vector<LimitsSpan>();
+    painter.setPen(QPen(RunPicture::kLimitColour, 1, Qt::DashLine));
+    bool any = false;
+    if (history.empty()) {
+        for (const double limit : m_limits) {
+            painter.drawLine(QPointF(plot.left(), yOf(limit)), QPointF(plot.right(), yOf(limit)));
+            any = true;
+        }
+    }
+    for (size_t i = 0; i < history.size(); ++i) {
+        const double from = std::max<double>(plot.left(), XOf(plot, double(history[i].fromMs)));
+        const double to = i + 1 < history.size() ? std::min<double>(plot.right(), XOf(plot, double(history[i + 1].fromMs)))
+                                                 : plot.right();
+        if (to <= from)
+            continue;
+        for (const std::optional<double> &limit : {history[i].high, history[i].low}) {
+            if (limit) {
+                painter.drawLine(QPointF(from, yOf(*limit)), QPointF(to, yOf(*limit)));
+                any = true;
+            }
+        }
+    }
+    if (!any)
+        return;
+    // What the dashed lines are, bottom left.
+    const QString words = history.empty() ? QStringLiteral("пределы сигнализации, заданные сейчас (в записи их нет)")
+                                          : QStringLiteral("пределы сигнализации, действовавшие в сеансе");
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QRect box(plot.left() + 8, plot.bottom() - metrics.height() - 12, metrics.horizontalAdvance(words) + 40,
+                    metrics.height() + 6);
+    painter.fillRect(box, Qt::white);
+    const int y = box.center().y();
+    painter.setPen(QPen(RunPicture::kLimitColour, 1, Qt::DashLine));
+    painter.drawLine(box.left() + 4, y, box.left() + 28, y);
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(box.left() + 34, y + metrics.ascent() / 2 - 1), words);
 }
 
 void RunPlot::DrawLegend(QPainter &painter, const QRect &plot) const

@@ -16,7 +16,8 @@ class QPainter;
 // min/max pyramid (a stroke per pixel column from its lowest to its highest
 // reading, so a column costs a few lookups at any zoom; gaps left open), the
 // folder's events as labelled ticks (marks blue, alarms red and dashed, starts
-// and stops green), the alarm limits dashed orange, a second run over it in
+// and stops green), the alarm limits dashed orange as they stood at each
+// moment (today's for a run recorded without them, as its legend says), a second run over it in
 // another colour, and the temperature scale fitted to what is in view.
 class RunPlot
 {
@@ -45,6 +46,7 @@ public:
     }
     // Readings not in a data file yet (a run going on), drawn after the series.
     void SetTail(const std::vector<std::pair<qint64, float>> *tail) { m_pTail = tail; }
+    // Today's limits, drawn only over a run whose events do not say its own.
     void SetLimits(std::vector<double> limits) { m_limits = std::move(limits); }
     void SetSelection(std::optional<std::pair<qint64, qint64>> selection) { m_selection = selection; }
 
@@ -75,6 +77,7 @@ private:
     void DrawTimeAxis(QPainter &painter, const QRect &plot) const;
     void DrawEvents(QPainter &painter, const QRect &plot) const;
     void DrawLegend(QPainter &painter, const QRect &plot) const;
+    void DrawLimits(QPainter &painter, const QRect &plot) const;
 
     const RunSeries *m_pSeries = nullptr;
     const QList<FolderEvent> *m_pEvents = nullptr;

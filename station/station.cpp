@@ -60,12 +60,15 @@ void Station::SetAlarmLimits(const AlarmLimits &limits)
     m_alarms.SetLimits(limits);
     UpdatePageChart();
     RefreshAlarm();
+    NoteSettings();
 }
 
 void Station::SetPublishing(const PublishSettings &settings)
 {
     m_publisher.Configure(settings);
+    m_publishSettings = settings;
     RefreshState();
+    NoteSettings();
 }
 
 void Station::SetPage(const WebSettings &settings)
@@ -80,6 +83,24 @@ void Station::SetChartRange(int lowest, int highest)
     m_nChartLowest = lowest;
     m_nChartHighest = highest;
     UpdatePageChart();
+    NoteSettings();
+}
+
+SettingsInForce Station::SettingsNow() const
+{
+    return RunSettings(m_runLine, m_nChartLowest, m_nChartHighest, Limits(), m_publishSettings, m_publisher.Station());
+}
+
+void Station::NoteSettings()
+{
+    if (!m_bRunning)
+        return;
+    const SettingsInForce now = SettingsNow();
+    const QString changes = now.ChangesFrom(m_settingsInForce);
+    if (changes.isEmpty())
+        return;
+    m_runEvents.SettingsChanged(changes);
+    m_settingsInForce = now;
 }
 
 void Station::UpdatePageChart()
@@ -105,6 +126,9 @@ void Station::BeginRun(const RunStart &start)
     m_runEvents.Begin(start.folder, start.comment, start.next.nextFile); // its run-start names the run
     m_chain.Begin(start.folder);
     m_alarms.Begin(start.limits);
+    m_runLine = start.line;
+    m_settingsInForce = SettingsNow();
+    m_runEvents.Settings(m_settingsInForce.Text());
     m_nRunStartMs = LineClockMs();
     m_pageView.SetRecordFolder(start.folder, start.comment);
     m_pageView.SetRunning(true);
@@ -196,9 +220,11 @@ void Station::AddMark(qint64 utcMs, const QString &text)
     m_marks.push_back({utcMs, text});
 }
 
-void Station::Acknowledge()
+void Station::Acknowledge(const QString &reason)
 {
+    m_runEvents.SetAcknowledgementReason(reason);
     m_alarms.AcknowledgeShown();
+    m_runEvents.SetAcknowledgementReason(QString());
 }
 
 QString Station::AlarmText() const

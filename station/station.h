@@ -12,6 +12,7 @@
 #include "runfeed.h"
 #include "runjournal.h"
 #include "runregistry.h"
+#include "runsettings.h"
 #include "stationserver.h"
 #include "stationview.h"
 #include "websettings.h"
@@ -42,6 +43,7 @@ public:
         QString comment;
         JournalHeader next;  // the first save's file and reference time
         AlarmLimits limits;
+        RunLineSettings line;
     };
     struct Mark
     {
@@ -90,8 +92,8 @@ public:
     bool IsRunning() const { return m_bRunning; }
     // A mark made at `utcMs` with the operator's text.
     void AddMark(qint64 utcMs, const QString &text);
-    // The operator has seen the alarms shown.
-    void Acknowledge();
+    // The operator has seen the alarms shown, for the reason given (may be empty).
+    void Acknowledge(const QString &reason = QString());
 
     // What the dialog shows.
     QString AlarmText() const;
@@ -111,6 +113,8 @@ public:
     const StationServer &PageServer() const { return m_pageServer; }
     const DesktopNotice &Notice() const { return m_notice; }
     RunChain &Chain() { return m_chain; }
+    // The settings that shape the run's record now.
+    SettingsInForce SettingsNow() const;
 
 signals:
     // The alarm line changed: its text (empty: none shown) and whether an
@@ -138,6 +142,8 @@ private:
     QString NoticeTitle() const;
     void RefreshAlarm();
     void RefreshState();
+    // A run's record notes each change of the settings in force.
+    void NoteSettings();
 
     const QString m_strName;
     RunFeed m_feed; // before everything that follows it
@@ -168,6 +174,9 @@ private:
     std::vector<Mark> m_marks; // of the run going on
     int m_nChartLowest = 0;
     int m_nChartHighest = 0;
+    PublishSettings m_publishSettings;
+    RunLineSettings m_runLine;
+    SettingsInForce m_settingsInForce; // as the run's events last said them
     QString m_strPageProblem;
     QString m_strState;
     QString m_strAlarm;

@@ -187,15 +187,15 @@ void TestCollector::eventsAreRecordsAndAFullDiskCutsThemBack()
     StartCollector(archive);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QByteArray topic = "calorivista/ev/events";
-    Publish(topic, publishpayloads::Event({kRun, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 первая строка\nвторая")}, kRun));
-    Publish(topic, publishpayloads::Event({now - 50000, QStringLiteral("mark"), 900.0, QStringLiteral("a,run-stop,b")}, kRun));
+    Publish(topic, publishpayloads::Event({kRun, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 первая строка\nвторая"), {}}, kRun));
+    Publish(topic, publishpayloads::Event({now - 50000, QStringLiteral("mark"), 900.0, QStringLiteral("a,run-stop,b"), {}}, kRun));
     const QString events = QStringLiteral("%1/ev/%2.events.csv").arg(archive).arg(kRun);
     QTRY_VERIFY_WITH_TIMEOUT(QFile(events).size() > 100, 10000);
     StopCollector();
     StartCollector(archive);
     // The same two again (a session's redelivery), and the run goes on.
-    Publish(topic, publishpayloads::Event({kRun, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 первая строка\nвторая")}, kRun));
-    Publish(topic, publishpayloads::Event({now - 50000, QStringLiteral("mark"), 900.0, QStringLiteral("a,run-stop,b")}, kRun));
+    Publish(topic, publishpayloads::Event({kRun, QStringLiteral("run-start"), std::nullopt, QStringLiteral("0000 первая строка\nвторая"), {}}, kRun));
+    Publish(topic, publishpayloads::Event({now - 50000, QStringLiteral("mark"), 900.0, QStringLiteral("a,run-stop,b"), {}}, kRun));
     Publish("calorivista/ev/readings", Batch(0, 3, now - 49000));
     QTRY_COMPARE_WITH_TIMEOUT(ReadArchivedRun(QStringLiteral("%1/ev/%2.csv").arg(archive).arg(kRun)).readings.size(), size_t(3), 10000);
     QTest::qWait(300);
@@ -213,14 +213,14 @@ void TestCollector::eventsAreRecordsAndAFullDiskCutsThemBack()
     if (!disk.Mounted())
         QSKIP("mounting a small tmpfs needs root");
     StartCollector(QFile::decodeName(small) + QStringLiteral("/archive"));
-    Publish("calorivista/full/events", publishpayloads::Event({now - 40000, QStringLiteral("mark"), 900.0, QStringLiteral("before")}, std::nullopt));
+    Publish("calorivista/full/events", publishpayloads::Event({now - 40000, QStringLiteral("mark"), 900.0, QStringLiteral("before"), {}}, std::nullopt));
     const QString between = QFile::decodeName(small) + QStringLiteral("/archive/full/events.csv");
     QTRY_VERIFY_WITH_TIMEOUT(QFile(between).size() > 0, 10000);
     const QString filler = disk.Fill();
-    Publish("calorivista/full/events", publishpayloads::Event({now - 30000, QStringLiteral("mark"), 900.0, QString(4000, QLatin1Char('x'))}, std::nullopt));
+    Publish("calorivista/full/events", publishpayloads::Event({now - 30000, QStringLiteral("mark"), 900.0, QString(4000, QLatin1Char('x')), {}}, std::nullopt));
     QTRY_VERIFY_WITH_TIMEOUT(m_said.join(QLatin1Char('\n')).contains(QStringLiteral("cannot be written")), 10000);
     QFile::remove(filler);
-    Publish("calorivista/full/events", publishpayloads::Event({now - 20000, QStringLiteral("mark"), 900.0, QStringLiteral("after")}, std::nullopt));
+    Publish("calorivista/full/events", publishpayloads::Event({now - 20000, QStringLiteral("mark"), 900.0, QStringLiteral("after"), {}}, std::nullopt));
     QTRY_VERIFY_WITH_TIMEOUT(QFile(between).size() > 120, 10000);
     QFile written(between);
     QVERIFY(written.open(QIODevice::ReadOnly));

@@ -7,6 +7,7 @@
 #include "mosquittobroker.h"
 
 #include <QGroupBox>
+#include <QInputDialog>
 
 class TestOperator : public DialogTest
 {
@@ -91,8 +92,18 @@ void TestOperator::newestAlarmShownFirstAndAcknowledgedAsShown()
     QVERIFY2(line->Text().startsWith(QStringLiteral("Нет связи с прибором с ")), qPrintable(line->Text()));
 
     // Acknowledged as shown: the silence first, then the limit, which now leads.
+    // The reason asked for may be given or left empty; a cancelled prompt acknowledges nothing.
     QVERIFY(line->AcknowledgeButton()->isVisible());
     QTest::mouseClick(line->AcknowledgeButton(), Qt::LeftButton);
+    QVERIFY(line->AcknowledgeButton()->isVisible());
+    QVERIFY2(line->Text().startsWith(QStringLiteral("Нет связи с прибором с ")), qPrintable(line->Text()));
+    QString reason = QStringLiteral("адаптер заменён");
+    m_messages->prompt = [&reason](QDialog &dialog) {
+        static_cast<QInputDialog &>(dialog).setTextValue(reason);
+        return int(QDialog::Accepted);
+    };
+    QTest::mouseClick(line->AcknowledgeButton(), Qt::LeftButton);
+    reason.clear();
     QVERIFY2(line->Text().startsWith(QStringLiteral("Выше 150 °C: 160.")) && line->Text().endsWith(QStringLiteral(" · снято")),
              qPrintable(line->Text()));
     QVERIFY(line->AcknowledgeButton()->isVisible());
@@ -107,7 +118,7 @@ void TestOperator::newestAlarmShownFirstAndAcknowledgedAsShown()
     const QStringList events = Events(Records());
     const QStringList expected {QStringLiteral("alarm-high Выше 150 °C"), QStringLiteral("alarm-silence Нет связи с прибором"),
                                 QStringLiteral("alarm-clear Выше 150 °C"), QStringLiteral("alarm-clear Нет связи с прибором"),
-                                QStringLiteral("alarm-ack Нет связи с прибором"), QStringLiteral("alarm-ack Выше 150 °C")};
+                                QStringLiteral("alarm-ack Нет связи с прибором — адаптер заменён"), QStringLiteral("alarm-ack Выше 150 °C")};
     QStringList alarms;
     for (const QString &event : events)
         if (event.startsWith(QStringLiteral("alarm-")))

@@ -118,7 +118,7 @@ void TestOutbox::damagedRecordCostsOnlyItself()
         RunFeed feed(reader);
         Publisher publisher(feed, folder);
         publisher.Configure(Settings(broker.Port(), QStringLiteral("o1")));
-        publisher.TakeEvent(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString()});
+        publisher.TakeEvent(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString(), {}});
         for (int tick = 0; tick < kTicks; ++tick)
             publisher.TakeReadings(Readings(qint64(tick) * kPerTick, kPerTick, run));
     }
@@ -177,7 +177,7 @@ void TestOutbox::closeTriesAtOnceAndWaitsForTheOutbox()
     Publisher publisher(feed, dir.filePath(QStringLiteral("outbox")));
     publisher.Configure(Settings(broker.Port(), QStringLiteral("o2")));
     const qint64 run = QDateTime::currentMSecsSinceEpoch();
-    publisher.TakeEvent(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString()});
+    publisher.TakeEvent(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString(), {}});
     for (int tick = 0; tick < 30; ++tick)
         publisher.TakeReadings(Readings(qint64(tick) * 100, 100, run));
     QTest::qWait(8000); // tries at 0.5, 1, 2 and 4 s: the next one is seconds away
@@ -206,7 +206,7 @@ void TestOutbox::itemsGoWhereTheyWereRecordedAndRefusedTopicsPublishNothing()
     Publisher publisher(feed, dir.filePath(QStringLiteral("outbox")));
     publisher.Configure(Settings(broker.Port(), QStringLiteral("before")));
     const qint64 run = QDateTime::currentMSecsSinceEpoch();
-    publisher.TakeEvent(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString()});
+    publisher.TakeEvent(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString(), {}});
     publisher.TakeReadings(Readings(0, 500, run));
     QVERIFY(broker.Start());
     Watcher watcher(broker.Port());

@@ -404,7 +404,7 @@ void TestPublish::collectorWritesEachReadingOnceAndReportsGaps()
         QVERIFY(station.Publish("calorivista/f3/readings", publishpayloads::Readings(run, seq, readings), 1, false) >= 0);
     };
     const auto sendEvent = [&](qint64 at, const char *name) {
-        const RunEvent event {at, QString::fromLatin1(name), std::nullopt, QStringLiteral("0000 comment, \"quoted\"")};
+        const RunEvent event {at, QString::fromLatin1(name), std::nullopt, QStringLiteral("0000 comment, \"quoted\""), {}};
         QVERIFY(station.Publish("calorivista/f3/events", publishpayloads::Event(event, run), 1, false) >= 0);
     };
     const QString csv = dir.filePath(QStringLiteral("archive/f3/%1.csv").arg(run));
@@ -473,7 +473,7 @@ void TestPublish::fullOutboxDropsTheOldestAndSaysHowMany()
     settings.outboxMB = 1;
     publisher.Configure(settings);
     const qint64 run = QDateTime::currentMSecsSinceEpoch();
-    feed.Post(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString()});
+    feed.Post(RunEvent {run, QStringLiteral("run-start"), std::nullopt, QString(), {}});
     constexpr qint64 kReadings = 150000;
     for (qint64 first = 0; first < kReadings; first += 1000) {
         FeedReadings readings;

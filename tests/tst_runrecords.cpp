@@ -5,6 +5,8 @@
 #include "stationkey.h"
 #include "dialogtest.h"
 
+#include <QProcess>
+
 class TestRunRecords : public DialogTest
 {
     Q_OBJECT
@@ -365,6 +367,7 @@ void TestRunRecords::limitCrossedAndLeftIsOneAlarmInTheEvents()
     // Cleared but not yet acknowledged; acknowledged, the line shows the run's state.
     QVERIFY2(line->Text().endsWith(QStringLiteral(" · снято")), qPrintable(line->Text()));
     QVERIFY(m_dlg->m_station.Bell().IsRinging());
+    m_messages->prompt = [](QDialog &) { return int(QDialog::Accepted); }; // no reason given
     QTest::mouseClick(line->AcknowledgeButton(), Qt::LeftButton);
     QVERIFY(!line->ShowsAlarm());
     QVERIFY(!m_dlg->m_station.Bell().IsRinging()); // acknowledged: silent
@@ -384,8 +387,21 @@ void TestRunRecords::limitCrossedAndLeftIsOneAlarmInTheEvents()
     QFile file(QDir(Records()).filePath(QStringLiteral("events.csv")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(lines.takeFirst(), QByteArray("time,event,temperature_c,text\r"));
+    QCOMPARE(lines.takeFirst(), QByteArray("time,event,temperature_c,text,user\r"));
     QCOMPARE(lines.takeLast(), QByteArray());
+    // Each event names the account the program runs as; the settings in force follow the start.
+    QProcess id;
+    id.start(QStringLiteral("id"), {QStringLiteral("-un")});
+    QVERIFY(id.waitForFinished());
+    const QByteArray user = id.readAllStandardOutput().trimmed();
+    QVERIFY(!user.isEmpty());
+    for (const QByteArray &line : std::as_const(lines))
+        QVERIFY2(line.endsWith(',' + user + '\r'), line.constData());
+    QVERIFY2(lines.size() > 1 && lines[1].contains(",settings,,PortNumber=1; PortDevice1=" + m_sim->DevicePath().toUtf8()
+                                                      + "; BaudRate=115200; TimeBetweenSaving=300; ")
+                 && lines[1].contains("; AlarmHigh=150; AlarmLow=; AlarmRate=; ") && lines[1].contains("; AlarmHysteresis=5; AlarmDelay=1; "),
+             lines.value(1).constData());
+    lines.removeAt(1);
     QStringList events;
     QList<qint64> times;
     for (const QByteArray &line : std::as_const(lines)) {
@@ -399,7 +415,7 @@ void TestRunRecords::limitCrossedAndLeftIsOneAlarmInTheEvents()
     QCOMPARE(events[2], QStringLiteral("alarm-clear 140.0 Выше 150 °C"));
     QCOMPARE(events[3], QStringLiteral("alarm-ack 140.0 Выше 150 °C"));
     QCOMPARE(events[4], QStringLiteral("mark 140.0 \"дверь открыта"));
-    QVERIFY2(lines[4].endsWith(",\"дверь открыта, проба 2\"\r"), lines[4].constData());
+    QVERIFY2(lines[4].endsWith(",\"дверь открыта, проба 2\"," + user + '\r'), lines[4].constData());
     QVERIFY2(events[5].startsWith(QStringLiteral("run-stop 140.0")), qPrintable(events[5]));
     const qint64 raiseDue = sentAt[50] + 1000;
     QVERIFY2(times[1] >= raiseDue - 25 && times[1] < raiseDue + 500,
@@ -446,8 +462,8 @@ void TestRunRecords::pausedInstrumentAndASecondRunInTheEvents()
     QStringList temperatures;
     for (const QByteArray &row : file.readAll().split('\n').mid(1)) {
         const QList<QByteArray> fields = row.trimmed().split(',');
-        if (fields.size() < 4)
-            continue;
+        if (fields.size() < 4 || fields[1] == "settings")
+            continue; // the settings in force after each start: see limitCrossedAndLeftIsOneAlarmInTheEvents
         events << QString::fromUtf8(fields[1] + ' ' + fields[3]).trimmed();
         temperatures << QString::fromUtf8(fields[2]);
     }

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// The operating system's user this program runs as ("ivanov"); empty when it
+// cannot be told.
+QString OsUserName();
