@@ -15,7 +15,8 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_frames fuzz_journal fuzz_datafile)
 
 folder="$root/build-fuzz"
-cmake -S "$root" -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCALORIVISTA_FUZZ=ON
+cmake -S "$root" -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+    -DCMAKE_CXX_COMPILER=clang++ -DCALORIVISTA_FUZZ=ON
 cmake --build "$folder" -j "$(nproc)" --target "${targets[@]}"
 
 mkdir -p "$folder/artifacts"
