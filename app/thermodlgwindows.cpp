@@ -29,6 +29,7 @@ void CThermoDlg::OnSettings()
     m_dlgSettings.m_alarmLimits = m_settingsStore.LoadAlarmLimits();
     m_dlgSettings.m_publishSettings = m_settingsStore.LoadPublishSettings();
     m_dlgSettings.m_webSettings = m_settingsStore.LoadWebSettings();
+    m_dlgSettings.SetKeyFingerprint(m_station.Chain().Fingerprint());
     if (m_messages.Exec(m_dlgSettings) != QDialog::Accepted)
         return;
     WriteConfigFile(m_strStartDir, CurrentSettings());

@@ -1,6 +1,7 @@
 #include "runreport.h"
 
 #include "nativefs.h"
+#include "reportheader.h"
 #include "runplot.h"
 
 #include <QDateTime>
@@ -36,12 +37,18 @@ QString EventWords(const FolderEvent &event)
         return QStringLiteral("Пуск");
     if (event.event == QLatin1String("run-stop"))
         return QStringLiteral("Стоп");
+    // Who did it, where the operator acted.
+    const QString by = event.user.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(event.user);
     if (event.event == QLatin1String("mark"))
-        return QStringLiteral("Отметка: ") + event.text;
+        return QStringLiteral("Отметка: ") + event.text + by;
+    if (event.event == QLatin1String("settings"))
+        return QStringLiteral("Настройки: ") + event.text;
+    if (event.event == QLatin1String("settings-changed"))
+        return QStringLiteral("Настройки изменены: ") + event.text + by;
     if (event.event == QLatin1String("alarm-clear"))
         return QStringLiteral("Снято: ") + event.text;
     if (event.event == QLatin1String("alarm-ack"))
-        return QStringLiteral("Квитировано: ") + event.text;
+        return QStringLiteral("Квитировано: ") + event.text + by;
     if (event.event.startsWith(QLatin1String("alarm-")))
         return QStringLiteral("Сигнал: ") + event.text;
     if (event.event == QLatin1String("line-lost"))
@@ -157,6 +164,18 @@ bool WriteRunReport(const QString &pdfPath, const RunReportContent &content, QSt
         if (!comments.isEmpty())
             paragraph(QStringLiteral("Комментарий: ") + comments.join(QStringLiteral("; ")));
         paragraph(QStringLiteral("Интервал: %1 — %2").arg(Clock(content.fromMs), Clock(content.toMs)));
+        const int labelWidth = page.width() * 38 / 100;
+        const auto table = [&](const QList<std::pair<QString, QString>> &rows) {
+            for (const auto &[label, value] : rows) {
+                painter.drawText(QRect(page.left(), y, labelWidth, line), Qt::AlignLeft | Qt::AlignVCenter, label);
+                painter.drawText(QRect(page.left() + labelWidth, y, page.width() - labelWidth, line),
+                                 Qt::AlignLeft | Qt::AlignVCenter,
+                                 painter.fontMetrics().elidedText(value, Qt::ElideMiddle, page.width() - labelWidth));
+                y += line;
+            }
+        };
+        table(ReportHeaderRows(content.run->Events(), content.fromMs, content.toMs, content.check,
+                               QDateTime::currentMSecsSinceEpoch()));
 
         // The chart of the span.
         RunPlot plot;
@@ -168,14 +187,7 @@ bool WriteRunReport(const QString &pdfPath, const RunReportContent &content, QSt
         y = chart.bottom() + 10;
 
         // The figures, in two columns.
-        const QList<std::pair<QString, QString>> rows = StatisticsRows(content.statistics);
-        const int labelWidth = page.width() * 38 / 100;
-        for (const auto &[label, value] : rows) {
-            painter.drawText(QRect(page.left(), y, labelWidth, line), Qt::AlignLeft | Qt::AlignVCenter, label);
-            painter.drawText(QRect(page.left() + labelWidth, y, page.width() - labelWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
-                             value);
-            y += line;
-        }
+        table(StatisticsRows(content.statistics));
         y += line / 2;
 
         // The events of the span, as many as the page holds.
@@ -190,7 +202,9 @@ bool WriteRunReport(const QString &pdfPath, const RunReportContent &content, QSt
                          events.isEmpty() ? QStringLiteral("Событий нет") : QStringLiteral("События"));
         painter.setFont(font);
         y += line;
-        const int room = std::max(0, (page.bottom() - y) / line);
+        // The signatures' lines at the page's foot, below the events.
+        const int signatures = page.bottom() - 2 * line;
+        const int room = std::max(0, (signatures - line - y) / line);
         for (qsizetype i = 0; i < events.size(); ++i) {
             if (i + 1 == room && events.size() > room) {
                 painter.drawText(QRect(page.left(), y, page.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
@@ -202,6 +216,10 @@ bool WriteRunReport(const QString &pdfPath, const RunReportContent &content, QSt
                              painter.fontMetrics().elidedText(text, Qt::ElideRight, page.width()));
             y += line;
         }
+        const int half = page.width() / 2;
+        for (const auto &[x, who] : {std::pair {page.left(), QStringLiteral("Оператор")}, std::pair {page.left() + half, QStringLiteral("Проверил")}})
+            painter.drawText(QRect(x, signatures, half - 20, 2 * line), Qt::AlignLeft | Qt::AlignBottom,
+                             who + QStringLiteral(": ______________________  / ______________ /"));
     }
     file.close();
     if (file.error() != QFileDevice::NoError) {

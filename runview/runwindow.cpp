@@ -7,6 +7,7 @@
 #include "runreport.h"
 
 #include <QApplication>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -102,6 +103,21 @@ RunWindow::RunWindow(MessageSeam &messages, QWidget *parent)
     splitter->setSizes({900, 300});
     setCentralWidget(splitter);
     statusBar()->addWidget(m_pReadout, 1);
+    m_pRecordState = new QLabel(this);
+    statusBar()->addPermanentWidget(m_pRecordState);
+    connect(&m_recordCheck, &QFutureWatcher<FolderCheck>::finished, this, [this] {
+        const FolderCheck check = m_recordCheck.result();
+        const bool changed = check.outcome == FolderCheck::Outcome::Changed;
+        m_pRecordState->setStyleSheet(changed ? QStringLiteral("color: rgb(220, 0, 0); font-weight: bold;") : QString());
+        const QString summary = check.RussianSummary();
+        m_pRecordState->setText(m_pRecordState->fontMetrics().elidedText(summary, Qt::ElideRight, 600));
+        m_pRecordState->setToolTip(summary);
+        if (std::exchange(m_bCheckAgain, false))
+            CheckRecords();
+    });
+    m_recordCheckDelay.setSingleShot(true);
+    m_recordCheckDelay.setInterval(0);
+    connect(&m_recordCheckDelay, &QTimer::timeout, this, &RunWindow::StartRecordCheck);
 
     m_statisticsDelay.setSingleShot(true);
     m_statisticsDelay.setInterval(kStatisticsDelayMs);
@@ -162,7 +178,27 @@ bool RunWindow::OpenFolder(const QString &folder)
     m_pChart->SetSelection(std::nullopt);
     m_pChart->ShowAll();
     RefreshStatistics();
+    m_pRecordState->clear();
+    CheckRecords();
     return true;
+}
+
+void RunWindow::StartRecordCheck()
+{
+    if (!m_pRun)
+        return;
+    if (m_recordCheck.isRunning()) {
+        m_bCheckAgain = true;
+        return;
+    }
+    // Hashing 8 h of files takes about half a second: never on this thread.
+    const QString folder = m_pRun->Folder();
+    m_recordCheck.setFuture(QtConcurrent::run([folder] { return CheckFolder(folder); }));
+}
+
+QString RunWindow::RecordState() const
+{
+    return m_pRecordState->toolTip();
 }
 
 std::unique_ptr<FolderSeries> RunWindow::ReadCompared(const QString &folder)
@@ -262,6 +298,7 @@ void RunWindow::FilesWritten()
         return true;
     });
     m_tail.erase(m_tail.begin(), keep);
+    CheckRecords(); // the save has just entered its files
     if (m_pChart->ShowsAll())
         m_pChart->ShowAll();
     else
@@ -274,6 +311,9 @@ void RunWindow::EventsChanged()
     if (!m_pRun)
         return;
     m_pRun->ReadEvents();
+    // Between saves a run's events are ahead of its chain; at its stop they are entered.
+    if (!m_pRun->Events().isEmpty() && m_pRun->Events().back().event == QLatin1String("run-stop"))
+        CheckRecords();
     if (m_pChart->ShowsAll())
         m_pChart->ShowAll(); // a stop ends the whole run
     else
@@ -490,6 +530,7 @@ bool RunWindow::WriteReport(const QString &path, QString *error)
     std::tie(content.fromMs, content.toMs) = Span();
     content.statistics = FolderStatistics(*m_pRun, content.fromMs, content.toMs, m_threshold);
     content.limits = m_limits;
+    content.check = CheckFolder(m_pRun->Folder());
     QString reason;
     return WriteRunReport(path, content, error ? error : &reason);
 }

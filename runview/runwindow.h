@@ -1,9 +1,11 @@
 #pragma once
 
+#include "foldercheck.h"
 #include "folderseries.h"
 #include "runchart.h"
 #include "runstatistics.h"
 
+#include <QFutureWatcher>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -48,6 +50,10 @@ public:
     // The span the statistics, the export and the report take: the selection, or the whole run.
     std::pair<qint64, qint64> Span() const;
     QString Readout() const;
+    // The folder's files against its chain, as the status bar says it
+    // ("записи не изменялись", or what changed); checked on a thread of its
+    // own when the folder is opened, after each save of a run going on and at its stop.
+    QString RecordState() const;
     void SetLimits(std::vector<double> limits);
     void SetThreshold(std::optional<double> celsius);
 
@@ -70,6 +76,10 @@ private:
     void AskAndWrite(const QString &caption, const QString &suffix, const std::function<bool(const QString &, QString *)> &write);
     void ShowCursor(std::optional<qint64> utcMs);
     void RefreshStatistics();
+    // Checks the folder once the program is back in its event loop: a save
+    // or a stop enters its files into the chain before that.
+    void CheckRecords() { m_recordCheckDelay.start(); }
+    void StartRecordCheck();
     void AlignCompared();
     std::optional<QString> ChooseFolder();
     std::unique_ptr<FolderSeries> ReadFolder(const QString &folder);
@@ -91,6 +101,10 @@ private:
     RunChart *m_pChart;
     QLabel *m_pReadout;
     QLabel *m_pStatistics;
+    QLabel *m_pRecordState;
+    QFutureWatcher<FolderCheck> m_recordCheck;
+    QTimer m_recordCheckDelay;
+    bool m_bCheckAgain = false; // a save came while a check was going on
     QLineEdit *m_pThreshold;
     QTimer m_statisticsDelay; // a dragged selection is reckoned once it rests
 };

@@ -9,6 +9,7 @@
 #include "messageseam.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -65,7 +66,26 @@ CSettingsDlg::CSettingsDlg(MessageSeam &messages, QWidget *parent)
     const int pageHeight = m_pPage->sizeHint().height();
     const int groupsWidth = alarms.width() + publishWidth + margin;
     m_pPage->setGeometry(margin, height() + groupsHeight + margin / 2, groupsWidth, pageHeight);
-    setFixedSize(std::max(width(), groupsWidth + 2 * margin), height() + groupsHeight + pageHeight + margin * 3 / 2);
+    // The key that signs the record folders, under everything: what a lab
+    // compares with its reports and its collector.
+    m_pKey = new QLabel(this);
+    m_pKey->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const int keyHeight = m_pKey->sizeHint().height();
+    m_pKey->setGeometry(margin, height() + groupsHeight + pageHeight + margin, groupsWidth, keyHeight);
+    SetKeyFingerprint(QString());
+    setFixedSize(std::max(width(), groupsWidth + 2 * margin),
+                 height() + groupsHeight + pageHeight + keyHeight + margin * 3 / 2 + margin / 2);
+}
+
+void CSettingsDlg::SetKeyFingerprint(const QString &fingerprint)
+{
+    m_pKey->setText(QStringLiteral("Ключ подписи записей: ")
+                    + (fingerprint.isEmpty() ? QStringLiteral("не удалось прочесть или создать") : fingerprint));
+}
+
+QString CSettingsDlg::KeyText() const
+{
+    return m_pKey->text();
 }
 
 bool CSettingsDlg::DoDataExchange(bool bSaveAndValidate)

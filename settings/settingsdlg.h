@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class AlarmLimitsBox;
 class PageBox;
 class PublishBox;
@@ -45,6 +46,10 @@ public:
     void accept() override; // OnOK
     // What an empty station name stands for (a second instrument's "<host>-<name>").
     void SetDefaultStationName(const QString &name);
+    // The fingerprint of the station's signing key, shown at the dialog's foot
+    // (empty: no key yet), and the line as shown.
+    void SetKeyFingerprint(const QString &fingerprint);
+    QString KeyText() const;
 
 protected:
     void showEvent(QShowEvent *event) override; // OnShowWindow
@@ -57,6 +62,7 @@ private:
     AlarmLimitsBox *m_pAlarms = nullptr;
     PublishBox *m_pPublish = nullptr;
     PageBox *m_pPage = nullptr;
+    QLabel *m_pKey = nullptr;
     DeviceBox *m_pDevice1 = nullptr;
     DeviceBox *m_pDevice2 = nullptr;
 };

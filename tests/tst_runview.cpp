@@ -8,9 +8,11 @@
 #include "instrumentsimulator.h"
 #include "nativefs.h"
 #include "runline.h"
+#include "runpicture.h"
 #include "runseries.h"
 #include "runwindow.h"
 #include "scriptedmessages.h"
+#include "settingsdlg.h"
 #include "settingsstore.h"
 #include "testsupport.h"
 #include "thermodlg.h"
@@ -19,7 +21,9 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -157,6 +161,56 @@ QString PdfText(const QString &path)
     return QString::fromUtf8(pdftotext.readAllStandardOutput());
 }
 
+// The rows of a picture where a limit's dashed line runs, grouped where they
+// touch (antialiasing spreads a line over two): for each line its top row and
+// the first and last of its pixels. A legend's short dash is not a line.
+struct LimitLine
+{
+    int y;
+    int from;
+    int to;
+};
+std::vector<LimitLine> LimitLines(const QImage &image)
+{
+    const QColor want = RunPicture::kLimitColour;
+    std::vector<LimitLine> lines;
+    int lastRow = -2;
+    for (int y = 0; y < image.height(); ++y) {
+        int count = 0, from = image.width(), to = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c(image.pixel(x, y));
+            if (std::abs(c.red() - want.red()) < 40 && std::abs(c.green() - want.green()) < 40 && std::abs(c.blue() - want.blue()) < 60) {
+                ++count;
+                from = std::min(from, x);
+                to = std::max(to, x);
+            }
+        }
+        if (count < 40)
+            continue;
+        if (y == lastRow + 1 && !lines.empty()) {
+            lines.back().from = std::min(lines.back().from, from);
+            lines.back().to = std::max(lines.back().to, to);
+        } else {
+            lines.push_back({y, from, to});
+        }
+        lastRow = y;
+    }
+    return lines;
+}
+
+// A limit lowered during the run: the higher line (drawn first, above) ends where the
+// lower one begins.
+QString LimitsAsTheyHeld(const QImage &image)
+{
+    const std::vector<LimitLine> lines = LimitLines(image);
+    if (lines.size() != 2)
+        return QStringLiteral("%1 limit lines").arg(lines.size());
+    const LimitLine &before = lines[0], &after = lines[1];
+    if (!(before.to < after.from + 12 && before.to > after.from - 12 && after.to - after.from > 2 * (before.to - before.from) / 3))
+        return QStringLiteral("the line before runs %1..%2, the line after %3..%4").arg(before.from).arg(before.to).arg(after.from).arg(after.to);
+    return QString();
+}
+
 } // namespace
 
 void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
@@ -176,6 +230,7 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
         settings.setValue(QStringLiteral("SavingPath"), records);
         settings.setValue(QStringLiteral("TimeBetweenSaving"), 5);
         settings.setValue(QStringLiteral("PortDevice1"), simulator.DevicePath());
+        settings.setValue(QStringLiteral("AlarmHigh"), 950);
     }
     SettingsStore store(settingsFile);
     ScriptedMessages messages;
@@ -214,7 +269,20 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
         return int(QDialog::Accepted);
     };
     dialog.m_pRunLine->MarkButton()->click(); // "Отметка"
+    // The limit lowered from 950 to 850 °C in the settings, which show the station's key.
+    QString keyShown;
+    messages.prompt = [&keyShown](QDialog &settings) {
+        settings.show();
+        keyShown = static_cast<CSettingsDlg &>(settings).KeyText();
+        for (QGroupBox *group : settings.findChildren<QGroupBox *>())
+            if (group->title() == QStringLiteral("Сигнализация"))
+                group->findChildren<QLineEdit *>().first()->setText(QStringLiteral("850"));
+        settings.accept();
+        return settings.result();
+    };
+    dialog.OnSettings();
     messages.prompt = nullptr;
+    QVERIFY2(keyShown.contains(QStringLiteral(": SHA256:")), qPrintable(keyShown));
 
     // The window on the run going on: it grows as the run saves.
     dialog.OnViewRun();
@@ -353,10 +421,29 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
     const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
     QVERIFY(window.WriteReport(pdf));
     const QString report = PdfText(pdf);
+    const QString fingerprint = keyShown.section(QStringLiteral(": "), 1);
     for (const QString &wanted : {QStringLiteral("Показаний"), QString::number(expected.readings), QStringLiteral("Отметка: Загрузка"),
                                   QString::number(expected.highest, 'f', 1) + QStringLiteral(" °C"), QStringLiteral("Пропусков"),
-                                  QStringLiteral("Пуск"), QStringLiteral("Стоп"), QStringLiteral("Выше 900.0 °C")})
+                                  QStringLiteral("Пуск"), QStringLiteral("Стоп"), QStringLiteral("Выше 900.0 °C"),
+                                  QStringLiteral("Настройки изменены: AlarmHigh: 950 → 850"), simulator.DevicePath(),
+                                  QStringLiteral("записи не изменялись"), fingerprint, QStringLiteral("Оператор:"),
+                                  QStringLiteral("Проверил:"), QStringLiteral("пределы сигнализации, действовавшие в сеансе")})
         QVERIFY2(report.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + report));
+    QTRY_COMPARE(window.RecordState(), QStringLiteral("записи не изменялись"));
+    // Each limit where it held: in the window, the whole run's picture and the report's page.
+    window.Chart().ShowAll();
+    QString limits = LimitsAsTheyHeld(window.Chart().grab().toImage());
+    QVERIFY2(limits.isEmpty(), qPrintable(QStringLiteral("window: ") + limits));
+    const QString wholePng = dir.filePath(QStringLiteral("whole.png"));
+    QVERIFY(window.ExportPng(wholePng));
+    limits = LimitsAsTheyHeld(QImage(wholePng));
+    QVERIFY2(limits.isEmpty(), qPrintable(QStringLiteral("picture: ") + limits));
+    QProcess pdftoppm;
+    pdftoppm.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("96"), QStringLiteral("-png"), QStringLiteral("-singlefile"),
+                                                pdf, dir.filePath(QStringLiteral("page"))});
+    QVERIFY(pdftoppm.waitForFinished(30000) && pdftoppm.exitCode() == 0);
+    limits = LimitsAsTheyHeld(QImage(dir.filePath(QStringLiteral("page.png"))));
+    QVERIFY2(limits.isEmpty(), qPrintable(QStringLiteral("report: ") + limits));
     QProcess exporter;
     exporter.start(QStringLiteral(CALORIVISTA_EXPORT), {folder, QStringLiteral("--pdf"), dir.filePath(QStringLiteral("cli.pdf"))});
     QVERIFY(exporter.waitForFinished(30000));

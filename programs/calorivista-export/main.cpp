@@ -3,6 +3,7 @@
 #include "folderseries.h"
 #include "nativefs.h"
 #include "nativename.h"
+#include "foldercheck.h"
 #include "runreport.h"
 
 #include <QCommandLineParser>
@@ -133,6 +134,7 @@ int main(int argc, char *argv[])
         content.fromMs = std::max(first, request.fromMs.value_or(first));
         content.toMs = std::min(last, request.toMs.value_or(last));
         content.statistics = FolderStatistics(run, content.fromMs, content.toMs, above);
+        content.check = CheckFolder(request.folder);
         if (!WriteRunReport(parser.value(pdf), content, &error)) {
             err << "calorivista-export: " << parser.value(pdf) << ": " << error << '\n';
             return 2;
