@@ -215,6 +215,9 @@ JournalHeader CThermoDlg::NextSave() const
 void CThermoDlg::RecoverInterruptedRuns()
 {
     const QList<RecoveredRun> runs = RecoverJournals(m_station.JournalFolder(), m_messages, this);
+    for (const RecoveredRun &run : runs)
+        if (run.outcome == RecoveredRun::Outcome::Written)
+            m_station.PublishChainOf(run.folder);
     if (!runs.isEmpty())
         m_messages.Show(RecoveryMessage(runs));
 }

@@ -101,6 +101,16 @@ void CompareWithWitness(const std::vector<ChainLine> &lines, const WitnessSource
 
 } // namespace
 
+std::vector<ChainLine> ChainLinesOf(const QString &folder)
+{
+    QFile file;
+    if (!OpenNamedFile(file, QDir(folder).filePath(QLatin1String(RecordChain::kFileName)), QIODevice::ReadOnly)
+        || file.size() > ChainLine::kMaxFileBytes)
+        return {};
+    const QByteArray bytes = file.read(ChainLine::kMaxFileBytes);
+    return bytes.startsWith(ChainLine::kHeader) ? Read(bytes).lines : std::vector<ChainLine>();
+}
+
 bool IsOutsideChain(const QString &name)
 {
     return name.startsWith(QLatin1Char('.')) || name == QLatin1String(RecordChain::kFileName)

@@ -59,6 +59,11 @@ using WitnessSource = std::function<std::optional<WitnessLines>(const ChainLine 
 // Checks `folder`; with a witness also that its chain is the one published.
 FolderCheck CheckFolder(const QString &folder, const WitnessSource &witness = {});
 
+// The whole lines of a folder's chain as they stand (none when it has no
+// chain this program wrote, or one larger than any it writes); for a witness
+// that is to hold them.
+std::vector<ChainLine> ChainLinesOf(const QString &folder);
+
 // Whether a file of a record folder is left out of its chain: the chain,
 // the lock and the program's passing files, and the configuration file.
 bool IsOutsideChain(const QString &name);

@@ -21,6 +21,12 @@ QString RunChain::Fingerprint()
     return key ? key->Fingerprint() : QString();
 }
 
+QByteArray RunChain::PublicKeyHex()
+{
+    const StationKey *key = Key();
+    return key ? key->PublicKey().toHex() : QByteArray();
+}
+
 void RunChain::Begin(const QString &folder)
 {
     m_bFailureTold = false;

@@ -21,6 +21,8 @@ public:
     // The key's fingerprint, making the key if there is none yet (empty when
     // it cannot be made).
     QString Fingerprint();
+    // Its public half in hex, the same way (empty when there is no key).
+    QByteArray PublicKeyHex();
     QString LastChain() const { return m_lastChain; }
 
     void Begin(const QString &folder);

@@ -43,6 +43,17 @@ QByteArray WitnessFile::Line(const QString &folder, const ChainLine &line)
     return field + ',' + line.Text() + "\r\n";
 }
 
+std::optional<std::pair<QString, ChainLine>> WitnessFile::ParseLine(const QByteArray &text)
+{
+    const auto parts = Split(text);
+    if (!parts)
+        return std::nullopt;
+    const std::optional<ChainLine> line = ChainLine::Parse(parts->second);
+    if (!line)
+        return std::nullopt;
+    return std::pair {QString::fromUtf8(parts->first), *line};
+}
+
 std::optional<std::vector<ChainLine>> WitnessFile::FindIn(const QByteArray &bytes, const ChainLine &first)
 {
     const QByteArray wanted = first.Text();

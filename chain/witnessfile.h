@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The chain lines a collector keeps of a station, "DIR/<station>/chain.csv"
@@ -18,6 +19,8 @@ constexpr const char *kFileName = "chain.csv";
 constexpr const char *kHeader = "folder,number,time,file,size,sha256,chain,key,signature\r\n";
 
 QByteArray Line(const QString &folder, const ChainLine &line);
+// One line of the file without its line end: the folder and the chain line.
+std::optional<std::pair<QString, ChainLine>> ParseLine(const QByteArray &text);
 
 // The lines of the chain whose first line is `first`, from every station's
 // chain.csv under `dir`; none when no chain there starts so.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chainline.h"
 #include "payloadreader.h"
 #include "runevent.h"
 #include "runledger.h"
@@ -44,6 +45,15 @@ public:
     // An event of a run, or between runs (no run); false when it was there
     // already or could not be written (`failed`).
     virtual bool AddEvent(const QString &station, std::optional<qint64> run, const RunEvent &event, bool *failed) = 0;
+    // A line of a station's record chain, for the lab's witness; false when
+    // it was there already or could not be written (`failed`). An archive
+    // that keeps no witness takes none.
+    virtual bool AddChainLine(const QString &station, const QString &folder, const ChainLine &line, bool *failed)
+    {
+        Q_UNUSED(station) Q_UNUSED(folder) Q_UNUSED(line)
+        *failed = false;
+        return false;
+    }
     // What was given is made durable: a collector calls it for each group of
     // messages, not for each one.
     virtual bool Flush(QString *error) = 0;

@@ -96,6 +96,7 @@ void Collector::OnConnected()
     m_link.Subscribe(topic + "/+/readings", 1);
     m_link.Subscribe(topic + "/+/events", 1);
     m_link.Subscribe(topic + "/+/resent", 1);
+    m_link.Subscribe(topic + "/+/chain", 1);
     // Only the newest matters: nothing of them is kept for the collector
     // while it is away. A station that comes online is asked what it lacks.
     m_link.Subscribe(topic + "/+/status", 0);
@@ -141,6 +142,8 @@ void Collector::OnMessage(const QByteArray &topic, const QByteArray &payload)
         TakeEvent(station, payload);
     else if (levels[1] == "resent")
         TakeResent(station, payload);
+    else if (levels[1] == "chain")
+        TakeChainLine(station, payload);
     else if (levels[1] == "status") {
         emit StatusHeard(station, payload);
         if (payload.trimmed() == "online" && m_stations.count(station)) {
@@ -339,6 +342,29 @@ void Collector::ForgetIfDone(const QString &name, qint64 run, OpenRun &state)
     auto station = m_stations.find(name);
     if (station != m_stations.end())
         station->second.runs.erase(run); // `state` goes with it
+}
+
+void Collector::TakeChainLine(const QString &name, const QByteArray &payload)
+{
+    Station *station = StationOf(name);
+    if (!station)
+        return;
+    PayloadReader::ChainEntry entry;
+    QString why;
+    const PayloadReader::Refusal refusal = m_reader.ReadChainEntry(payload, &entry, &why);
+    if (refusal == PayloadReader::Refusal::LaterVersion) {
+        SayOnce(name, *station, QStringLiteral("version"), QStringLiteral("a chain line of a later format left alone (%1)").arg(why));
+        return;
+    }
+    const std::optional<ChainLine> line = refusal == PayloadReader::Refusal::None ? ChainLine::Parse(entry.line.toLatin1()) : std::nullopt;
+    if (!line) {
+        SayOnce(name, *station, QStringLiteral("chain"), QStringLiteral("a chain line refused: %1").arg(why.isEmpty() ? QStringLiteral("it does not read") : why));
+        return;
+    }
+    bool failed = false;
+    m_archive.AddChainLine(name, entry.folder, *line, &failed);
+    if (failed)
+        SayOnce(name, *station, QStringLiteral("chain-write"), QStringLiteral("its chain lines cannot be written"));
 }
 
 void Collector::TakeEvent(const QString &name, const QByteArray &payload)

@@ -87,6 +87,7 @@ private:
     void OnMessage(const QByteArray &topic, const QByteArray &payload);
     void TakeReadings(const QString &name, const QByteArray &payload);
     void TakeEvent(const QString &name, const QByteArray &payload);
+    void TakeChainLine(const QString &name, const QByteArray &payload);
     void TakeResent(const QString &name, const QByteArray &payload);
     void Ask(const QString &name, const ResendAsker::Request &request);
     std::optional<ResendAsker::Request> NextRequest(const QString &name);

@@ -267,6 +267,19 @@ bool CsvArchive::AddEvent(const QString &station, std::optional<qint64> run, con
     return added;
 }
 
+bool CsvArchive::AddChainLine(const QString &station, const QString &folder, const ChainLine &line, bool *failed)
+{
+    QString error;
+    StationFiles *files = StationOf(station, &error);
+    if (!files) {
+        *failed = true;
+        return false;
+    }
+    if (!files->witness)
+        files->witness = std::make_unique<ChainWitness>(files->folder);
+    return files->witness->Add(folder, line, failed);
+}
+
 bool CsvArchive::AddBetweenRuns(StationFiles &station, const RunEvent &event, bool *failed)
 {
     QFile file(QDir(station.folder).filePath(QString::fromLatin1(EventLog::kFileName)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive.h"
+#include "chainwitness.h"
 #include "csvrunfiles.h"
 
 #include <QString>
@@ -29,6 +30,8 @@ public:
                      const RunLedger &ledger) override;
     void SetLedger(const QString &station, qint64 run, const RunLedger &ledger) override;
     bool AddEvent(const QString &station, std::optional<qint64> run, const RunEvent &event, bool *failed) override;
+    // Into "<station>/chain.csv".
+    bool AddChainLine(const QString &station, const QString &folder, const ChainLine &line, bool *failed) override;
     bool Flush(QString *error) override;
     qint64 Waiting() const override;
 
@@ -53,6 +56,7 @@ private:
         bool runsChanged = false;
         std::map<qint64, std::unique_ptr<CsvRunFiles>> open;
         std::vector<qint64> used; // open runs, the one used last at the back
+        std::unique_ptr<ChainWitness> witness; // its chain.csv, once a line came
     };
 
     StationFiles *StationOf(const QString &station, QString *error);

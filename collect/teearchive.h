@@ -43,6 +43,14 @@ public:
         *failed = *failed || secondFailed;
         return added;
     }
+    bool AddChainLine(const QString &station, const QString &folder, const ChainLine &line, bool *failed) override
+    {
+        bool secondFailed = false;
+        m_second.AddChainLine(station, folder, line, &secondFailed);
+        const bool added = m_first.AddChainLine(station, folder, line, failed);
+        *failed = *failed || secondFailed;
+        return added;
+    }
     bool Flush(QString *error) override
     {
         QString second;

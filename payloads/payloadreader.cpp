@@ -249,6 +249,47 @@ PayloadReader::Refusal PayloadReader::ReadEvent(QByteArrayView payload, qint64 n
     return Refusal::None;
 }
 
+PayloadReader::Refusal PayloadReader::ReadChainEntry(QByteArrayView payload, ChainEntry *entry, QString *why)
+{
+    *entry = ChainEntry {};
+    if (payload.size() > 4096) {
+        *why = QStringLiteral("%1 bytes").arg(payload.size());
+        return Refusal::TooLarge;
+    }
+    ondemand::document document;
+    ondemand::object object;
+    if (m_parser->Iterate(payload).get(document) || document.get_object().get(object)) {
+        *why = QStringLiteral("no JSON object");
+        return Refusal::NotJson;
+    }
+    std::int64_t version = -1;
+    for (auto field : object) {
+        std::string_view key;
+        ondemand::value value;
+        if (field.unescaped_key().get(key) || field.value().get(value)) {
+            *why = QStringLiteral("no JSON object");
+            return Refusal::NotJson;
+        }
+        if (key == "v") {
+            if (value.get_int64().get(version))
+                return Bad(why, "\"v\" is no integer");
+        } else if (key == "folder") {
+            if (!Text(value, &entry->folder, 1024))
+                return Bad(why, "\"folder\" is no text of its length");
+        } else if (key == "line") {
+            if (!Text(value, &entry->line, 1024))
+                return Bad(why, "\"line\" is no text of its length");
+        }
+    }
+    if (version != 1) {
+        *why = QStringLiteral("version %1").arg(version);
+        return Refusal::LaterVersion;
+    }
+    if (entry->folder.isEmpty() || entry->line.isEmpty())
+        return Bad(why, "no folder, or no line");
+    return Refusal::None;
+}
+
 PayloadReader::Refusal PayloadReader::ReadResendRequest(QByteArrayView payload, ResendRequest *request, QString *why)
 {
     *request = ResendRequest {};

@@ -74,6 +74,14 @@ public:
     };
     Refusal ReadEvent(QByteArrayView payload, qint64 nowMs, Event *event, QString *why);
 
+    // A line of a station's record chain: {"v":1,"folder":…,"line":…}; at most 4 KiB.
+    struct ChainEntry
+    {
+        QString folder;
+        QString line;
+    };
+    Refusal ReadChainEntry(QByteArrayView payload, ChainEntry *entry, QString *why);
+
     // A resend request: {"v":1,"run":…,"from":…,"to":…}.
     struct ResendRequest
     {

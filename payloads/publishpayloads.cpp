@@ -158,6 +158,26 @@ QByteArray Resent(qint64 run, qint64 from, qint64 to, qint64 sent, std::optional
     return out;
 }
 
+QByteArray ChainLine(const QString &folder, const QByteArray &line)
+{
+    QByteArray out = "{\"v\":1,\"folder\":";
+    AppendJsonString(out, folder);
+    out += ",\"line\":";
+    AppendJsonString(out, QString::fromLatin1(line));
+    out += '}';
+    return out;
+}
+
+QByteArray StationKey(const QByteArray &publicKeyHex, const QString &fingerprint)
+{
+    QByteArray out = "{\"v\":1,\"key\":";
+    AppendJsonString(out, QString::fromLatin1(publicKeyHex));
+    out += ",\"fingerprint\":";
+    AppendJsonString(out, fingerprint);
+    out += '}';
+    return out;
+}
+
 QByteArray ResendRequest(qint64 run, qint64 from, qint64 to)
 {
     QByteArray out = "{\"v\":1,\"run\":";

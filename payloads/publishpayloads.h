@@ -57,6 +57,13 @@ struct LostRange
 };
 QByteArray Resent(qint64 run, qint64 from, qint64 to, qint64 sent, std::optional<qint64> readings, std::span<const LostRange> lost);
 
+// A line of a record folder's chain on "<topic>/<station>/chain", for the lab's witness:
+// {"v":1,"folder":…,"line":…}, the folder as the station names it and the line as the chain has it.
+QByteArray ChainLine(const QString &folder, const QByteArray &line);
+// The station's signing key, retained on "<topic>/<station>/key":
+// {"v":1,"key":…,"fingerprint":…}, the Ed25519 public key in hex and its "SHA256:…" fingerprint.
+QByteArray StationKey(const QByteArray &publicKeyHex, const QString &fingerprint);
+
 // A string as JSON writes it, quotes included.
 void AppendJsonString(QByteArray &out, const QString &text);
 // A temperature as the data files write it ("%.6g").

@@ -22,6 +22,8 @@ constexpr char kEventType = 'E';
 // Readings and events with the station and topic they were recorded for.
 constexpr char kAddressedReadingsType = 'S';
 constexpr char kAddressedEventType = 'V';
+// A record chain's line, with its station and topic.
+constexpr char kAddressedChainType = 'K';
 constexpr int kLongestName = 1024;
 constexpr int kRecordHead = 5; // length and type
 constexpr int kReadingsHead = 8 + 8 + 8 + 4;
@@ -32,7 +34,8 @@ constexpr quint32 kLongestPayload = kReadingsHead + 2 * (2 + kLongestName) + Out
 
 bool KnownType(char type)
 {
-    return type == kReadingsType || type == kEventType || type == kAddressedReadingsType || type == kAddressedEventType;
+    return type == kReadingsType || type == kEventType || type == kAddressedReadingsType || type == kAddressedEventType
+        || type == kAddressedChainType;
 }
 
 template<typename T>
@@ -344,13 +347,23 @@ bool Outbox::AppendReadings(const OutboxAddress &address, qint64 run, qint64 seq
 
 bool Outbox::AppendEvent(const OutboxAddress &address, const QByteArray &payload)
 {
+    return AppendAddressed(kAddressedEventType, address, payload);
+}
+
+bool Outbox::AppendChainLine(const OutboxAddress &address, const QByteArray &payload)
+{
+    return AppendAddressed(kAddressedChainType, address, payload);
+}
+
+bool Outbox::AppendAddressed(char type, const OutboxAddress &address, const QByteArray &payload)
+{
     const QByteArray station = Name(address.station);
     const QByteArray topic = Name(address.topic);
     QByteArray record(4 + station.size() + topic.size(), Qt::Uninitialized);
     char *out = record.data();
     PutName(out, station);
     PutName(out, topic);
-    return Append(kAddressedEventType, record + payload);
+    return Append(type, record + payload);
 }
 
 bool Outbox::Sync()
@@ -418,9 +431,9 @@ std::optional<OutboxItem> Outbox::Decode(char type, const QByteArray &payload) c
     OutboxItem item;
     const char *in = payload.constData();
     const char *end = in + payload.size();
-    if (type == kEventType || type == kAddressedEventType) {
-        item.kind = OutboxItem::Kind::Event;
-        if (type == kAddressedEventType && (!GetName(in, end, &item.station) || !GetName(in, end, &item.topic)))
+    if (type == kEventType || type == kAddressedEventType || type == kAddressedChainType) {
+        item.kind = type == kAddressedChainType ? OutboxItem::Kind::Chain : OutboxItem::Kind::Event;
+        if (type != kEventType && (!GetName(in, end, &item.station) || !GetName(in, end, &item.topic)))
             return std::nullopt;
         item.event = QByteArray(in, end - in);
         return item;

@@ -31,13 +31,13 @@ using OutboxReading = publishpayloads::Reading;
 // brought them, or an event already in its published form.
 struct OutboxItem
 {
-    enum class Kind { Readings, Event };
+    enum class Kind { Readings, Event, Chain };
     Kind kind = Kind::Readings;
     qint64 run = 0;       // the run's id (its start, ms since 1970)
     qint64 seq = 0;       // the index in the run of the first reading
     qint64 arrivedMs = 0; // when the feed handed the readings on, by a steady clock (not the wall clock)
     std::vector<OutboxReading> readings;
-    QByteArray event;     // the event's payload
+    QByteArray event;     // the event's or the chain line's payload
     // Where it was recorded to go: the station's name and the topics' prefix
     // then (empty in an outbox of an older version: where publishing goes now).
     QString station;
@@ -91,6 +91,8 @@ public:
     bool AppendReadings(const OutboxAddress &address, qint64 run, qint64 seq, qint64 arrivedMs,
                         std::span<const TempSample> readings);
     bool AppendEvent(const OutboxAddress &address, const QByteArray &payload);
+    // A line of a record folder's chain, in its published form.
+    bool AppendChainLine(const OutboxAddress &address, const QByteArray &payload);
     // Makes what was appended durable.
     bool Sync();
 
@@ -117,6 +119,7 @@ public:
 private:
     QString SegmentPath(qint64 segment) const;
     bool Append(char type, const QByteArray &payload);
+    bool AppendAddressed(char type, const OutboxAddress &address, const QByteArray &payload);
     bool StartSegment(qint64 segment);
     void Enforce();
     void DropOldest();

@@ -189,6 +189,23 @@ void Publisher::TakeEvent(const RunEvent &event)
     Pump();
 }
 
+void Publisher::TakeChainLine(const QString &folder, const QByteArray &line)
+{
+    if (!m_outbox.IsOpen())
+        return;
+    m_outbox.AppendChainLine(Address(), publishpayloads::ChainLine(folder, line));
+    Pump();
+}
+
+void Publisher::SetStationKey(const QByteArray &payload)
+{
+    if (payload == m_stationKey)
+        return;
+    m_stationKey = payload;
+    if (m_link.IsConnected() && !m_stationKey.isEmpty())
+        m_link.Publish(TopicOf("key"), m_stationKey, 1, true);
+}
+
 void Publisher::TellDropped()
 {
     const auto tell = [this](qint64 readings, const char *why) {
@@ -214,6 +231,8 @@ void Publisher::OnConnected()
     m_outbox.Rewind();
     m_strProblem.clear();
     m_link.Publish(TopicOf("status"), QByteArrayLiteral("online"), 1, true);
+    if (!m_stationKey.isEmpty())
+        m_link.Publish(TopicOf("key"), m_stationKey, 1, true); // what its chain lines are signed with
     m_link.Subscribe(TopicOf("resend"), 1);
     m_lastSent.reset();
     if (!m_bHaveReading) {
@@ -311,7 +330,7 @@ void Publisher::Pump()
         if (!m_held) {
             if (!next)
                 break;
-            if (next->kind == OutboxItem::Kind::Event) {
+            if (next->kind != OutboxItem::Kind::Readings) {
                 if (!Send(*next))
                     return;
                 continue;
@@ -336,7 +355,7 @@ void Publisher::Pump()
             m_held = std::move(next);
             if (!sent)
                 return;
-            if (m_held->kind == OutboxItem::Kind::Event) {
+            if (m_held->kind != OutboxItem::Kind::Readings) {
                 const bool eventSent = Send(*m_held);
                 m_held.reset();
                 if (!eventSent)
@@ -386,9 +405,10 @@ bool Publisher::SendResentSummary(const QByteArray &payload)
 
 bool Publisher::Send(const OutboxItem &item)
 {
-    const bool event = item.kind == OutboxItem::Kind::Event;
-    const QByteArray payload = event ? item.event : publishpayloads::Readings(item.run, item.seq, item.readings);
-    const int messageId = m_link.Publish(TopicOf(item, event ? "events" : "readings"), payload, 1, false);
+    const bool readings = item.kind == OutboxItem::Kind::Readings;
+    const QByteArray payload = readings ? publishpayloads::Readings(item.run, item.seq, item.readings) : item.event;
+    const char *leaf = readings ? "readings" : item.kind == OutboxItem::Kind::Chain ? "chain" : "events";
+    const int messageId = m_link.Publish(TopicOf(item, leaf), payload, 1, false);
     if (messageId < 0)
         return false;
     m_inFlight.push_back({messageId, item.end, qint64(item.readings.size()), false});

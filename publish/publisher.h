@@ -55,6 +55,11 @@ public:
     void TakeLine(const LineState &line);
     void TakeEvent(const RunEvent &event);
     void SetAlarm(const QString &text);
+    // A line entered into the chain of the record folder `folder`: through
+    // the outbox, as the events go, on "<topic>/<station>/chain".
+    void TakeChainLine(const QString &folder, const QByteArray &line);
+    // The station key's payload, retained on "<topic>/<station>/key" at each connection.
+    void SetStationKey(const QByteArray &payload);
 
     // Readings sent again on a collector's request, after the live ones:
     // whether there is room now; false from SendResent when there is not.
@@ -107,6 +112,7 @@ private:
     const QString m_strInstrument;
     PublishSettings m_settings;
     QString m_strStation;
+    QByteArray m_stationKey;
     Outbox m_outbox;
     MqttLink m_link;
     QTimer m_timer;

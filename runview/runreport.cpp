@@ -164,7 +164,7 @@ bool WriteRunReport(const QString &pdfPath, const RunReportContent &content, QSt
         if (!comments.isEmpty())
             paragraph(QStringLiteral("Комментарий: ") + comments.join(QStringLiteral("; ")));
         paragraph(QStringLiteral("Интервал: %1 — %2").arg(Clock(content.fromMs), Clock(content.toMs)));
-        const int labelWidth = page.width() * 38 / 100;
+        int labelWidth = page.width() * 26 / 100; // the chain's hash is 64 digits long
         const auto table = [&](const QList<std::pair<QString, QString>> &rows) {
             for (const auto &[label, value] : rows) {
                 painter.drawText(QRect(page.left(), y, labelWidth, line), Qt::AlignLeft | Qt::AlignVCenter, label);
@@ -187,6 +187,7 @@ bool WriteRunReport(const QString &pdfPath, const RunReportContent &content, QSt
         y = chart.bottom() + 10;
 
         // The figures, in two columns.
+        labelWidth = page.width() * 38 / 100;
         table(StatisticsRows(content.statistics));
         y += line / 2;
 

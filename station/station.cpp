@@ -3,6 +3,9 @@
 #include "comreader.h"
 #include "runstatetext.h"
 
+#include "foldercheck.h"
+#include "publishpayloads.h"
+
 #include <QDir>
 #include <QMetaMethod>
 
@@ -25,6 +28,10 @@ Station::Station(CComReader &reader, const QString &dataFolder, const QString &n
                          .arg(QDir::toNativeSeparators(folder)));
     }, Qt::QueuedConnection);
     connect(&m_chain, &RunChain::Failing, this, &Station::Failure, Qt::QueuedConnection);
+    // Every chain line goes to the lab's witness too.
+    connect(&m_chain, &RunChain::Entered, this, [this](const QString &folder, const ChainLine &line) {
+        m_publisher.TakeChainLine(folder, line.Text());
+    });
 
     // What the feed hands on, in this order: the journal first.
     connect(&m_feed, &RunFeed::Readings, &m_journal, &RunJournal::Take);
@@ -67,6 +74,12 @@ void Station::SetPublishing(const PublishSettings &settings)
 {
     m_publisher.Configure(settings);
     m_publishSettings = settings;
+    // The key its chain lines are signed with, made now if there is none yet.
+    if (settings.IsOn()) {
+        const QByteArray key = m_chain.PublicKeyHex();
+        if (!key.isEmpty())
+            m_publisher.SetStationKey(publishpayloads::StationKey(key, m_chain.Fingerprint()));
+    }
     RefreshState();
     NoteSettings();
 }
@@ -88,7 +101,9 @@ void Station::SetChartRange(int lowest, int highest)
 
 SettingsInForce Station::SettingsNow() const
 {
-    return RunSettings(m_runLine, m_nChartLowest, m_nChartHighest, Limits(), m_publishSettings, m_publisher.Station());
+    // The name it publishes under, or would once publishing is switched on.
+    const QString station = m_publisher.Station().isEmpty() ? DefaultStationName(m_strName) : m_publisher.Station();
+    return RunSettings(m_runLine, m_nChartLowest, m_nChartHighest, Limits(), m_publishSettings, station);
 }
 
 void Station::NoteSettings()
@@ -210,6 +225,12 @@ QString Station::EndRun(bool lastSaveFailed)
 qint64 Station::Finish(int timeoutMs, const std::function<bool(qint64 pending)> &keepWaiting)
 {
     return m_publisher.Finish(timeoutMs, keepWaiting);
+}
+
+void Station::PublishChainOf(const QString &folder)
+{
+    for (const ChainLine &line : ChainLinesOf(folder))
+        m_publisher.TakeChainLine(folder, line.Text());
 }
 
 void Station::AddMark(qint64 utcMs, const QString &text)

@@ -89,6 +89,11 @@ public:
     // what the outbox holds (see Publisher::Finish); the readings left.
     qint64 Finish(int timeoutMs, const std::function<bool(qint64 pending)> &keepWaiting = {});
 
+    // The lines of a folder's chain entered outside a run (by the recovery of
+    // an interrupted one) go to the lab's witness: all of them, which it
+    // takes once each.
+    void PublishChainOf(const QString &folder);
+
     bool IsRunning() const { return m_bRunning; }
     // A mark made at `utcMs` with the operator's text.
     void AddMark(qint64 utcMs, const QString &text);

@@ -251,6 +251,38 @@ void TestPublish::everyReadingArchivedThroughHangsOutagesAndAKill()
     QVERIFY(last.value(QLatin1String("run")).isNull()); // the run had ended
     QCOMPARE(last.value(QLatin1String("c")).toDouble(), secondRun.last());
 
+    // The lab's witness holds each folder's chain as the folder has it: the
+    // killed run's lines, sent from the outbox, and those its recovery entered.
+    const QJsonObject key = QJsonDocument::fromJson(retained.value("calorivista/furnace_1/key")).object();
+    QVERIFY2(key.value(QLatin1String("fingerprint")).toString().startsWith(QStringLiteral("SHA256:")),
+             retained.value("calorivista/furnace_1/key").constData());
+    QCOMPARE(key.value(QLatin1String("key")).toString().size(), 64);
+    for (const QString &folder : {records, records2}) {
+        QProcess verify;
+        verify.setProcessChannelMode(QProcess::MergedChannels);
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                verify.start(QStringLiteral(CALORIVISTA_VERIFY), {folder, QStringLiteral("--witness"), archive});
+                verify.waitForFinished(30000);
+                output = verify.readAll();
+                return verify.exitCode() == 0;
+            }(),
+            10000);
+        QVERIFY2(output.contains(": the witness holds the same chain"), output.constData());
+    }
+    QFile witness(QDir(station).filePath(QStringLiteral("chain.csv")));
+    QVERIFY(witness.open(QIODevice::ReadOnly));
+    const QByteArray witnessed = witness.readAll();
+    QFile killedChain(QDir(records).filePath(QStringLiteral("calorivista.chain")));
+    QVERIFY(killedChain.open(QIODevice::ReadOnly));
+    // Each line once, though the recovery published the whole chain again.
+    const QList<QByteArray> chainLines = killedChain.readAll().split('\n');
+    QVERIFY(chainLines.size() > 10);
+    for (const QByteArray &line : chainLines.mid(1))
+        if (!line.isEmpty())
+            QCOMPARE(witnessed.count(',' + line), 1);
+
     collector.terminate();
     QVERIFY(collector.waitForFinished(10000));
     QCOMPARE(collector.exitCode(), 0);

@@ -106,7 +106,7 @@ void TestStation::readingsInJournalEventsAlarmAndBrokerOut()
     const qint64 start = QDateTime::currentMSecsSinceEpoch();
     reader.ClearSamples();
     station.Prepare();
-    station.BeginRun({records, QStringLiteral("печь 2, плавка"), JournalHeader {records, 0, {}, start}, limits});
+    station.BeginRun({records, QStringLiteral("печь 2, плавка"), JournalHeader {records, 0, {}, start}, limits, {}});
     QVERIFY(station.IsRunning());
 
     // Twenty readings, the last ten above the limit.
@@ -143,7 +143,7 @@ void TestStation::readingsInJournalEventsAlarmAndBrokerOut()
     QVERIFY(!station.IsRunning());
     QCOMPARE(QDir(data).entryList({QStringLiteral("run-*")}, QDir::Files), QStringList()); // a clean end leaves no journal
     const QStringList written = EventNames(QDir(records).filePath(QStringLiteral("events.csv")));
-    QCOMPARE(written, QStringList({QStringLiteral("run-start"), QStringLiteral("alarm-high"), QStringLiteral("mark"),
+    QCOMPARE(written, QStringList({QStringLiteral("run-start"), QStringLiteral("settings"), QStringLiteral("alarm-high"), QStringLiteral("mark"),
                                    QStringLiteral("alarm-ack"), QStringLiteral("run-stop")}));
 
     // The broker has every reading in order and every event as the file has it.
@@ -182,7 +182,7 @@ void TestStation::restartedIdleStationSaysNoRunInItsLast()
         Station station(reader, dir.filePath(QStringLiteral("data")));
         station.SetPublishing(publish);
         QTRY_VERIFY_WITH_TIMEOUT(station.GetPublisher().IsConnected(), 10000);
-        station.BeginRun({dir.path(), QString(), JournalHeader {dir.path(), 0, {}, start}, AlarmLimits {}});
+        station.BeginRun({dir.path(), QString(), JournalHeader {dir.path(), 0, {}, start}, AlarmLimits {}, {}});
         reader.Lock();
         reader.Samples().Append(TempSample {{}, 1234.5, start});
         reader.Unlock();

@@ -97,6 +97,8 @@ int main(int argc, char *argv[])
     out << shown << ": " << (check.outcome == FolderCheck::Outcome::Untouched ? "untouched" : "CHANGED") << ", "
         << check.lines << " chain lines, last chain hash " << QString::fromLatin1(check.lastChain) << ", signed by "
         << check.fingerprints.join(QStringLiteral(", ")) << "\n";
+    if (check.witnessed && check.outcome == FolderCheck::Outcome::Untouched)
+        out << shown << ": the witness holds the same chain\n";
     if (!check.witnessed)
         out << shown << ": without a witness (--witness), lines removed from the chain's end cannot be told\n";
     return check.outcome == FolderCheck::Outcome::Untouched ? 0 : 1;
