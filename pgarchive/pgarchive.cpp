@@ -242,6 +242,20 @@ bool PgArchive::AddEvent(const QString &station, std::optional<qint64> run, cons
     return true;
 }
 
+bool PgArchive::AddChainLine(const QString &station, const QString &folder, const ChainLine &line, bool *failed)
+{
+    *failed = false;
+    if (!line.SignatureHolds() || line.number < 1)
+        return false;
+    if (m_chainLines.size() >= kMaxHeldEvents) {
+        *failed = true;
+        return false;
+    }
+    m_chainLines.push_back({station, folder, line});
+    m_seen.insert(station);
+    return true;
+}
+
 bool PgArchive::MayAsk(const QString &station)
 {
     if (m_asking.count(station))
@@ -270,7 +284,7 @@ std::vector<std::pair<qint64, qint64>> PgArchive::HeldWithin(const QString &stat
 
 bool PgArchive::Flush(QString *error)
 {
-    if (m_nRows == 0 && m_events.empty() && m_runChanges.empty() && m_seen.empty())
+    if (m_nRows == 0 && m_events.empty() && m_chainLines.empty() && m_runChanges.empty() && m_seen.empty())
         return true;
     const qint64 now = SteadyMs();
     if (!m_db.IsOpen()) {
@@ -316,7 +330,7 @@ bool PgArchive::WriteAll(QString *error)
         m_knownMonths.insert(month);
     }
     m_months.clear();
-    if (!m_db.Run("BEGIN", error) || !WriteReadings(error) || !WriteEvents(error) || !WriteRuns(error))
+    if (!m_db.Run("BEGIN", error) || !WriteReadings(error) || !WriteEvents(error) || !WriteChainLines(error) || !WriteRuns(error))
         return false;
     for (const QString &station : m_seen) {
         if (!m_db.Run("INSERT INTO stations AS s (station, first_seen, last_seen) VALUES ($1, now(), now()) "
@@ -331,6 +345,7 @@ bool PgArchive::WriteAll(QString *error)
     m_rows.squeeze();
     m_nRows = 0;
     m_events.clear();
+    m_chainLines.clear();
     for (auto &[key, change] : m_runChanges)
         if (change.ledger && m_asking.count(key.first))
             m_writtenGaps[key] = change.ledger->Gaps();
@@ -368,6 +383,20 @@ bool PgArchive::WriteEvents(QString *error)
                       "VALUES ($1, $2, " PG_TIME(3) ", $4, $5, $6) ON CONFLICT DO NOTHING",
                       {pending.station.toUtf8(), Maybe(pending.run), Number(event.utcMs), event.event.toUtf8(), temperature,
                        event.text.toUtf8()},
+                      error))
+            return false;
+    }
+    return true;
+}
+
+bool PgArchive::WriteChainLines(QString *error)
+{
+    for (const PendingChainLine &pending : m_chainLines) {
+        const ChainLine &line = pending.line;
+        if (!m_db.Run("INSERT INTO chain (station, folder, number, time, file, size, sha256, chain, key, signature) "
+                      "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT DO NOTHING",
+                      {pending.station.toUtf8(), pending.folder.toUtf8(), Number(line.number), line.time, line.file.toUtf8(),
+                       Number(line.size), line.sha256, line.chain, line.key, line.signature},
                       error))
             return false;
     }

@@ -41,6 +41,8 @@ public:
                      const RunLedger &ledger) override;
     void SetLedger(const QString &station, qint64 run, const RunLedger &ledger) override;
     bool AddEvent(const QString &station, std::optional<qint64> run, const RunEvent &event, bool *failed) override;
+    // Into the chain table, with the next batch.
+    bool AddChainLine(const QString &station, const QString &folder, const ChainLine &line, bool *failed) override;
     bool Flush(QString *error) override;
     qint64 Waiting() const override { return m_nRows; }
     bool MayAsk(const QString &station) override;
@@ -66,6 +68,7 @@ private:
     bool WriteAll(QString *error);
     bool WriteReadings(QString *error);
     bool WriteEvents(QString *error);
+    bool WriteChainLines(QString *error);
     bool WriteRuns(QString *error);
     bool WriteGaps(const RunKey &key, const std::vector<RunLedger::Gap> &gaps, QString *error);
     std::vector<std::pair<qint64, qint64>> Islands(const QString &station, qint64 run, qint64 from, qint64 to, QString *error);
@@ -81,6 +84,13 @@ private:
     std::map<RunKey, RunChange> m_runChanges;
     std::map<RunKey, std::vector<RunLedger::Gap>> m_writtenGaps;
     std::vector<PendingEvent> m_events;
+    struct PendingChainLine
+    {
+        QString station;
+        QString folder;
+        ChainLine line;
+    };
+    std::vector<PendingChainLine> m_chainLines;
     std::map<RunKey, std::set<QByteArray>> m_eventKeys; // what each recent run's events are
     std::deque<RunKey> m_eventKeyOrder;
     std::set<QString> m_seen;

@@ -64,6 +64,27 @@ CREATE TABLE gaps (
 INSERT INTO calorivista_schema (version) VALUES (1);
 )sql";
 
+// Version 2: the lab's witness of the stations' record chains, each line
+// once, in the order heard (id).
+constexpr const char *kChainTable = R"sql(
+CREATE TABLE IF NOT EXISTS chain (
+    id bigserial PRIMARY KEY,
+    station text NOT NULL,
+    folder text NOT NULL,
+    number bigint NOT NULL,
+    time text NOT NULL,
+    file text NOT NULL,
+    size bigint NOT NULL,
+    sha256 text NOT NULL,
+    chain text NOT NULL,
+    key text NOT NULL,
+    signature text NOT NULL,
+    received timestamptz NOT NULL DEFAULT now(),
+    UNIQUE (station, folder, number, chain));
+CREATE INDEX IF NOT EXISTS chain_first ON chain (number, chain);
+INSERT INTO calorivista_schema (version) VALUES (2);
+)sql";
+
 QDateTime MonthStart(int month)
 {
     return QDateTime(QDate(month / 12, month % 12 + 1, 1), QTime(0, 0), QTimeZone::utc());
@@ -109,9 +130,11 @@ bool Prepare(PgConnection &db, QString *error)
                          .arg(kVersion);
             return Abandon(db);
         }
+        if (known < 2 && !db.Run(kChainTable, error))
+            return Abandon(db);
         return db.Run("COMMIT", error);
     }
-    if (!db.Run(kTables, error))
+    if (!db.Run(kTables, error) || !db.Run(kChainTable, error))
         return Abandon(db);
     return db.Run("COMMIT", error);
 }

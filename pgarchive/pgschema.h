@@ -17,7 +17,7 @@ class PgConnection;
 // Made at first use; a schema newer than this program knows is refused.
 namespace pgschema {
 
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2; // 2: the chain table
 
 // Makes the tables if there are none, else checks their version. Any number
 // of collectors may do it at once.

@@ -10,9 +10,13 @@
 #include "scriptedmessages.h"
 #include "siteprocesses.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -131,6 +135,36 @@ void TestPgArchive::twoCollectorsKilledInTurnKeepEachReadingOnce()
     for (const auto &station : stations)
         QTRY_VERIFY2_WITH_TIMEOUT(WholeInDatabase(*station).isEmpty(), qPrintable(station->Name() + QStringLiteral(": ") + WholeInDatabase(*station)),
                                   120000);
+    // The chain table witnesses each folder: untouched it matches; with its
+    // last data file and that file's chain line removed it no longer does.
+    const auto verify = [&](const QString &folder, QByteArray *output) {
+        QProcess verifier;
+        verifier.setProcessChannelMode(QProcess::MergedChannels);
+        verifier.start(QStringLiteral(CALORIVISTA_VERIFY), {folder, QStringLiteral("--db"), m_db->Conninfo()});
+        verifier.waitForFinished(30000);
+        *output = verifier.readAll();
+        return verifier.exitCode();
+    };
+    QByteArray said;
+    for (const auto &station : stations)
+        QTRY_VERIFY2_WITH_TIMEOUT(verify(station->Records(), &said) == 0 && said.contains("the witness holds the same chain"),
+                                  said.constData(), 20000);
+    const QString cut = stations.back()->Records();
+    QFile chain(QDir(cut).filePath(QStringLiteral("calorivista.chain")));
+    QVERIFY(chain.open(QIODevice::ReadWrite));
+    QList<QByteArray> lines = chain.readAll().split('\n');
+    lines.removeLast(); // after the last line end
+    const QRegularExpression dataFileLine(QStringLiteral("^\\d+,[^,]+,\\d{4},"));
+    while (!lines.isEmpty() && !dataFileLine.match(QString::fromLatin1(lines.last())).hasMatch())
+        lines.removeLast(); // back to the last data file's line
+    const QString lastFile = QString::fromLatin1(lines.last().split(',').value(2));
+    lines.removeLast();
+    QVERIFY(chain.resize(0) && chain.seek(0) && chain.write(lines.join('\n') + '\n') > 0);
+    chain.close();
+    QVERIFY(QFile::remove(QDir(cut).filePath(lastFile)));
+    QCOMPARE(verify(cut, &said), 1);
+    QVERIFY2(said.contains("removed"), said.constData());
+
     const qint64 run = m_db->Query(QStringLiteral("SELECT run FROM runs WHERE station = 'ofen-1'")).toLongLong();
     CheckArchivedRunInTheWindow(*stations.front(), run);
     CheckOverviewCsv(page, *stations.front(), run);
@@ -218,14 +252,14 @@ void TestPgArchive::databaseAwayForTwentySecondsLosesNothing()
 
 void TestPgArchive::newerTablesAreRefused()
 {
-    QCOMPARE(m_db->Query(QStringLiteral("UPDATE calorivista_schema SET version = 2")), QString());
+    QCOMPARE(m_db->Query(QStringLiteral("UPDATE calorivista_schema SET version = 3")), QString());
     QProcess collector;
     collector.start(QStringLiteral(CALORIVISTA_COLLECT), Collector(QStringLiteral("newer")));
     QVERIFY(collector.waitForFinished(30000));
     QCOMPARE(collector.exitCode(), 2);
     const QString said = QString::fromUtf8(collector.readAllStandardError());
     QVERIFY2(said.contains(QStringLiteral("newer than this collector knows")), qPrintable(said));
-    QCOMPARE(m_db->Query(QStringLiteral("UPDATE calorivista_schema SET version = 1")), QString());
+    QCOMPARE(m_db->Query(QStringLiteral("UPDATE calorivista_schema SET version = 2")), QString());
 }
 
 // The dashboard's queries and the read-only role, as the README has them

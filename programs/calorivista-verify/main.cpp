@@ -2,6 +2,8 @@
 // written, by its chain, and with a witness whether the chain is whole.
 #include "foldercheck.h"
 #include "nativename.h"
+#include "pgconnection.h"
+#include "pgwitness.h"
 #include "witnessfile.h"
 
 #include <QCoreApplication>
@@ -17,7 +19,7 @@ const char kHelp[] = R"(NAME
     calorivista-verify - check a Calorivista record folder against its chain
 
 SYNOPSIS
-    calorivista-verify FOLDER [--witness DIR]
+    calorivista-verify FOLDER [--witness DIR | --db CONNINFO]
 
 DESCRIPTION
     A station enters each data file when it writes it, and events.csv and the
@@ -29,6 +31,9 @@ DESCRIPTION
     Without a witness it cannot tell lines removed from the chain's end
     together with their files. --witness DIR names a collector's --out
     folder, whose <station>/chain.csv holds what the station published.
+    --db CONNINFO names a collector's PostgreSQL database (libpq's
+    keyword/value string or URI, without a password: libpq reads it from
+    ~/.pgpass or PGPASSFILE), whose chain table holds the same.
     Then the folder's chain must be the one the witness holds, line for line.
 
 OUTPUT
@@ -42,7 +47,8 @@ EXIT STATUS
     0   every file matches its chain line and every signature holds
     1   something changed; each finding is named
     2   it cannot check: no chain (an unsigned folder, recorded before
-        chains were kept), an unreadable folder or witness, a usage error
+        chains were kept), an unreadable folder or witness (a database that
+        cannot be reached), a usage error
 )";
 
 int Usage(const char *problem)
@@ -58,6 +64,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QString folder;
     QString witnessDir;
+    QString conninfo;
     for (int i = 1; i < argc; ++i) {
         const char *argument = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -66,6 +73,8 @@ int main(int argc, char *argv[])
             return 0;
         } else if (!std::strcmp(argument, "--witness") && hasValue) {
             witnessDir = FromNativeName(argv[++i]);
+        } else if (!std::strcmp(argument, "--db") && hasValue) {
+            conninfo = QString::fromLocal8Bit(argv[++i]);
         } else if (argument[0] == '-' || !folder.isEmpty()) {
             return Usage("unknown argument or missing value");
         } else {
@@ -74,6 +83,8 @@ int main(int argc, char *argv[])
     }
     if (folder.isEmpty())
         return Usage("no folder named");
+    if (!witnessDir.isEmpty() && !conninfo.isEmpty())
+        return Usage("--witness and --db are two witnesses: name one");
 
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -85,9 +96,27 @@ int main(int argc, char *argv[])
         }
         witness = [&witnessDir](const ChainLine &first) { return WitnessFile::Find(witnessDir, first); };
     }
+    QString conninfoProblem;
+    if (!conninfo.isEmpty() && !PgConnection::CheckConninfo(conninfo, &conninfoProblem)) {
+        err << "calorivista-verify: --db: " << conninfoProblem << "\n";
+        return 2;
+    }
+    PgConnection db(conninfo, QString(), QStringLiteral("calorivista-verify"));
+    QString dbProblem;
+    if (!conninfo.isEmpty()) {
+        if (!db.Open(&dbProblem)) {
+            err << "calorivista-verify: the database cannot be reached: " << dbProblem << "\n";
+            return 2;
+        }
+        witness = [&db, &dbProblem](const ChainLine &first) { return FindChainInDatabase(db, first, &dbProblem); };
+    }
 
     const FolderCheck check = CheckFolder(QDir(folder).absolutePath(), witness);
     const QString shown = QDir::toNativeSeparators(folder);
+    if (!dbProblem.isEmpty()) { // a witness that could not be read is no witness
+        err << "calorivista-verify: the database's chain table cannot be read: " << dbProblem << "\n";
+        return 2;
+    }
     if (check.outcome == FolderCheck::Outcome::CannotCheck) {
         out << shown << ": cannot be checked: " << check.problem << "\n";
         return 2;
