@@ -152,10 +152,11 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
     QFile events(QDir(records).filePath(QStringLiteral("events.csv")));
     QVERIFY(events.open(QIODevice::ReadOnly));
     const QList<QByteArray> eventLines = events.readAll().split('\n');
-    QCOMPARE(eventLines.size(), 3);
-    QCOMPARE(eventLines[0], QByteArray("time,event,temperature_c,text\r"));
+    QCOMPARE(eventLines.size(), 4);
+    QCOMPARE(eventLines[0], QByteArray("time,event,temperature_c,text,user\r"));
     QVERIFY2(eventLines[1].contains(",run-start,,0000 ") && eventLines[1].endsWith('\r'), eventLines[1].constData());
-    QVERIFY(eventLines[2].isEmpty());
+    QVERIFY2(eventLines[2].contains(",settings,,PortNumber=") && eventLines[2].endsWith('\r'), eventLines[2].constData());
+    QVERIFY(eventLines[3].isEmpty());
 
     // The next start: while another program holds the journal (recovering it
     // too), it is left alone; then it is written once.
