@@ -430,6 +430,24 @@ void TestRunView::runWindowFollowsMeasuresDrawsAndReports()
                                   QStringLiteral("Проверил:"), QStringLiteral("пределы сигнализации, действовавшие в сеансе")})
         QVERIFY2(report.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + report));
     QTRY_COMPARE(window.RecordState(), QStringLiteral("записи не изменялись"));
+    // The settings at the start and their change, each line with the account the program runs as.
+    QProcess id;
+    id.start(QStringLiteral("id"), {QStringLiteral("-un")});
+    QVERIFY(id.waitForFinished());
+    const QByteArray user = id.readAllStandardOutput().trimmed();
+    QFile eventsFile(QDir(folder).filePath(QStringLiteral("events.csv")));
+    QVERIFY(!user.isEmpty() && eventsFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> eventRows = eventsFile.readAll().trimmed().split('\n');
+    QCOMPARE(eventRows.first(), QByteArray("time,event,temperature_c,text,user\r"));
+    for (const QByteArray &row : eventRows.mid(1))
+        QVERIFY2(row.trimmed().endsWith(',' + user), row.constData());
+    QVERIFY2(eventRows.value(2).contains(",settings,,PortNumber=1; PortDevice1=" + simulator.DevicePath().toUtf8()
+                                          + "; BaudRate=115200; TimeBetweenSaving=5; MinT=")
+                 && eventRows.value(2).contains("; AlarmHigh=950; AlarmLow=; AlarmRate=; "),
+             eventRows.value(2).constData());
+    QCOMPARE(std::count_if(eventRows.begin(), eventRows.end(),
+                           [](const QByteArray &row) { return row.contains(",settings-changed,") && row.contains(",AlarmHigh: 950 → 850,"); }),
+             1);
     // Each limit where it held: in the window, the whole run's picture and the report's page.
     window.Chart().ShowAll();
     QString limits = LimitsAsTheyHeld(window.Chart().grab().toImage());
