@@ -406,6 +406,8 @@ void Collector::TakeEvent(const QString &name, const QByteArray &payload)
     const bool added = m_archive.AddEvent(name, run, event, &failed);
     if (failed)
         SayOnce(name, *station, QStringLiteral("events-write"), QStringLiteral("its events cannot be written"));
+    if (added || failed) // once: an event the broker delivers again is not news
+        emit NewEvent(name, parsed);
     if (!state || parsed.event != QLatin1String("run-stop"))
         return;
     station->starts[*run] = parsed.t;

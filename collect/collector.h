@@ -55,6 +55,8 @@ signals:
     void LastHeard(const QString &station, const QByteArray &payload);
     void ReadingsHeard(const QString &station, std::span<const PayloadReader::Reading> readings);
     void EventHeard(const QString &station, const PayloadReader::Event &event);
+    // An event heard for the first time (archived, or not writable).
+    void NewEvent(const QString &station, const PayloadReader::Event &event);
     void BrokerChanged(bool connected);
     // Another client keeps taking the collector's id: it gives up.
     void GaveUp(const QString &reason);

@@ -6,7 +6,7 @@
 #   tools/run-sanitizers.sh address    one of them (address or thread)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/tools/install-packages.sh" mosquitto openssl chromium poppler-utils dbus-daemon postgresql
+"$root/tools/install-packages.sh" mosquitto openssl chromium poppler-utils dbus-daemon postgresql python3-aiosmtpd
 
 kinds=("$@")
 [ ${#kinds[@]} -gt 0 ] || kinds=(address thread)

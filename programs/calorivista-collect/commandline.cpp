@@ -14,6 +14,7 @@ SYNOPSIS
                         [--tls CA] [--user U --password-file F]
                         [--topic calorivista] [--id NAME]
                         [--http PORT (--token T | --token-file F) [--http-bind ADDR]]
+                        [--notify FILE]
 
 DESCRIPTION
     Subscribes to TOPIC/+/readings, TOPIC/+/events and TOPIC/+/resent at QoS 1
@@ -81,6 +82,11 @@ OPTIONS
     --token-file F         The token, the first line of the file F.
     --http-bind ADDR       The address to serve on (default: every address of
                            this computer).
+    --notify FILE          Tells people of the stations' alarms by e-mail and
+                           webhooks, with escalation, as the INI file FILE
+                           says (see the README and notify.example.ini);
+                           every message sent is kept in notifications.csv
+                           beside the archive.
     --help                 This text.
 
 EXIT STATUS
@@ -179,6 +185,8 @@ std::optional<CollectCommandLine> ReadCollectCommandLine(const QStringList &argu
             line.token = value;
         else if (option == QLatin1String("--token-file"))
             tokenFile = value;
+        else if (option == QLatin1String("--notify"))
+            line.notifyFile = value;
         else {
             *problem = QStringLiteral("unknown option %1").arg(option);
             return std::nullopt;

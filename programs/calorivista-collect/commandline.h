@@ -18,6 +18,7 @@ struct CollectCommandLine
     int httpPort = 0;    // 0: no page
     QString httpBind;
     QString token;
+    QString notifyFile;  // the alarm desk's settings; empty: no notifications
     bool help = false;
 };
 

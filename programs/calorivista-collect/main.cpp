@@ -1,4 +1,5 @@
 // calorivista-collect: archives what every station publishes to a broker.
+#include "alarmdesk.h"
 #include "collector.h"
 #include "commandline.h"
 #include "csvarchive.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QSysInfo>
 
 #include <cstdio>
@@ -76,6 +78,23 @@ int main(int argc, char *argv[])
         return 2;
     }
     Collector collector(line->collector, *archive);
+    // The alarm desk follows the events the collector hears.
+    std::unique_ptr<AlarmDesk> desk;
+    if (!line->notifyFile.isEmpty()) {
+        QString error;
+        std::optional<NotifyConfig> config = NotifyConfig::Read(line->notifyFile, &error);
+        if (!config)
+            return Usage(QStringLiteral("--notify %1: %2").arg(line->notifyFile, error));
+        const QString log = QDir(line->outFolder.isEmpty() ? QDir::currentPath() : line->outFolder).filePath(QStringLiteral("notifications.csv"));
+        desk = std::make_unique<AlarmDesk>(std::move(*config), log);
+        QObject::connect(&collector, &Collector::NewEvent, desk.get(), [&desk](const QString &station, const PayloadReader::Event &event) {
+            desk->TakeEvent(station, event.event, event.t, event.c, event.text, event.user);
+        });
+        QObject::connect(desk.get(), &AlarmDesk::Said, [](const QString &said) {
+            std::fprintf(stdout, "%s\n", said.toUtf8().constData());
+            std::fflush(stdout);
+        });
+    }
     StationBoard board;
     std::unique_ptr<RunCatalog> catalog;
     OverviewServer overview(board);

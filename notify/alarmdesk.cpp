@@ -1,0 +1,186 @@
+#include "alarmdesk.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+namespace {
+
+constexpr int kTries = 5;
+
+bool IsAlarm(const QString &event)
+{
+    return event.startsWith(QLatin1String("alarm-")) ? event != QLatin1String("alarm-clear") && event != QLatin1String("alarm-ack")
+                                                     : event == QLatin1String("station-lost")
+            || event == QLatin1String("collector-broker-lost");
+}
+
+QStringList Recipients(const NotifyChannel &channel)
+{
+    return channel.kind == NotifyChannel::Kind::Email ? channel.to : QStringList {QUrl(channel.url).host()};
+}
+
+} // namespace
+
+AlarmDesk::AlarmDesk(NotifyConfig config, const QString &logPath, QObject *parent)
+    : QObject(parent)
+    , m_config(std::move(config))
+    , m_log(logPath)
+{
+    m_clock.start();
+    connect(&m_sender, &NotifySender::Sent, this, &AlarmDesk::OnSent);
+    // Steps may be fractions of a minute (0.1 is 6 s).
+    m_escalation.setInterval(200);
+    connect(&m_escalation, &QTimer::timeout, this, &AlarmDesk::Escalate);
+}
+
+void AlarmDesk::TakeEvent(const QString &station, const QString &event, qint64 utcMs, std::optional<double> celsius,
+                          const QString &text, const QString &user)
+{
+    if (event == QLatin1String("run-start")) {
+        m_comments.insert(station, text.section(QLatin1Char(' '), 1).simplified()); // after the first file's number
+        return;
+    }
+    if (IsAlarm(event)) {
+        const QString key = Key(station, text);
+        if (m_open.contains(key))
+            return; // told already, and not yet acknowledged
+        for (const NotifyRule &rule : m_config.rules) {
+            if (!rule.Matches(station, event))
+                continue;
+            Open open;
+            open.notice.kind = AlarmNotice::Kind::Raised;
+            open.notice.station = station;
+            open.notice.event = event;
+            open.notice.utcMs = utcMs;
+            open.notice.celsius = celsius;
+            open.notice.text = text;
+            open.notice.comment = m_comments.value(station);
+            open.notice.overview = m_config.overview;
+            open.rule = &rule;
+            open.raisedSteadyMs = m_clock.elapsed();
+            open.told = rule.notify;
+            Tell(open.notice, rule.notify);
+            m_open.insert(key, open);
+            if (!rule.escalate.empty() && !m_escalation.isActive())
+                m_escalation.start();
+            return; // the first rule that matches
+        }
+        return;
+    }
+    const bool cleared = event == QLatin1String("alarm-clear");
+    if (!cleared && event != QLatin1String("alarm-ack"))
+        return;
+    // An acknowledgement's text is the wording, with " — " and a reason when one was given.
+    for (auto open = m_open.begin(); open != m_open.end(); ++open) {
+        const AlarmNotice &raised = open->notice;
+        if (raised.station != station || (text != raised.text && !text.startsWith(raised.text + QStringLiteral(" — "))))
+            continue;
+        AlarmNotice followUp = raised;
+        followUp.kind = cleared ? AlarmNotice::Kind::Cleared : AlarmNotice::Kind::Acknowledged;
+        followUp.followUpMs = utcMs;
+        followUp.acknowledged = !cleared;
+        followUp.user = user;
+        followUp.reason = text.mid(raised.text.size() + 3); // after " — "
+        followUp.event = event;
+        Tell(followUp, open->told);
+        if (!cleared)
+            m_open.erase(open); // its escalation stops
+        return;
+    }
+}
+
+void AlarmDesk::Escalate()
+{
+    const qint64 now = m_clock.elapsed();
+    bool waiting = false;
+    for (Open &open : m_open) {
+        const std::vector<NotifyRule::Step> &steps = open.rule->escalate;
+        while (open.nextStep < steps.size() && now - open.raisedSteadyMs >= qint64(steps[open.nextStep].minutes * 60000)) {
+            AlarmNotice again = open.notice;
+            again.kind = AlarmNotice::Kind::StillUnacknowledged;
+            Tell(again, steps[open.nextStep].channels);
+            for (const QString &channel : steps[open.nextStep].channels)
+                if (!open.told.contains(channel))
+                    open.told << channel;
+            ++open.nextStep;
+        }
+        waiting = waiting || open.nextStep < steps.size();
+    }
+    if (!waiting)
+        m_escalation.stop();
+}
+
+void AlarmDesk::Tell(const AlarmNotice &notice, const QStringList &channels)
+{
+    for (const QString &name : channels) {
+        const NotifyChannel *channel = m_config.Channel(name);
+        if (!channel)
+            continue;
+        Pending pending;
+        pending.notice = notice;
+        pending.job.id = m_nNextId++;
+        pending.job.channel = *channel;
+        if (channel->kind == NotifyChannel::Kind::Email) {
+            pending.job.payload = MailMessage(channel->from, channel->to, notice);
+        } else {
+            const WebhookPost post = WebhookMessage(channel->format, notice);
+            pending.job.payload = post.body;
+            pending.job.headers = post.headers;
+        }
+        const qint64 id = pending.job.id;
+        m_pending.emplace(id, std::move(pending));
+        SendJob(id);
+    }
+}
+
+void AlarmDesk::SendJob(qint64 id)
+{
+    const auto found = m_pending.find(id);
+    if (found != m_pending.end())
+        m_sender.Send(found->second.job);
+}
+
+void AlarmDesk::OnSent(qint64 id, const QString &error)
+{
+    const auto found = m_pending.find(id);
+    if (found == m_pending.end())
+        return;
+    Pending &pending = found->second;
+    const NotifyChannel &channel = pending.job.channel;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (error.isEmpty()) {
+        m_log.Append(now, channel.name, Recipients(channel), pending.notice.station, pending.notice.event, QStringLiteral("sent"));
+        emit Said(QStringLiteral("notify: %1 told on %2 of %3").arg(pending.notice.station, channel.name, pending.notice.event));
+        m_pending.erase(found);
+        return;
+    }
+    ++pending.attempts;
+    const bool givenUp = pending.attempts >= kTries;
+    m_log.Append(now, channel.name, Recipients(channel), pending.notice.station, pending.notice.event,
+                 (givenUp ? QStringLiteral("given up: ") : QStringLiteral("failed: ")) + error);
+    emit Said(QStringLiteral("notify: %1 failed (%2)%3").arg(channel.name, error, givenUp ? QStringLiteral(", given up") : QString()));
+    // Its failure goes out through the other channels, once per message.
+    if (pending.attempts == 1 && pending.notice.event != QLatin1String("notify-failed")) {
+        AlarmNotice failed;
+        failed.kind = AlarmNotice::Kind::Notice;
+        failed.station = pending.notice.station;
+        failed.event = QStringLiteral("notify-failed");
+        failed.utcMs = now;
+        failed.text = QStringLiteral("Не удалось отправить сообщение через канал %1: %2").arg(channel.name, error);
+        failed.overview = m_config.overview;
+        for (const NotifyRule &rule : m_config.rules) {
+            if (rule.Matches(pending.notice.station, failed.event)) {
+                QStringList others = rule.notify;
+                others.removeAll(channel.name);
+                Tell(failed, others);
+                break;
+            }
+        }
+    }
+    if (givenUp) {
+        m_pending.erase(found);
+        return;
+    }
+    // Tried again after 2, 4, 8, 16 s.
+    QTimer::singleShot(1000 << pending.attempts, this, [this, id] { SendJob(id); });
+}
