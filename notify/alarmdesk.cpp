@@ -38,6 +38,11 @@ void AlarmDesk::TakeEvent(const QString &station, const QString &event, qint64 u
 {
     if (event == QLatin1String("run-start")) {
         m_comments.insert(station, text.section(QLatin1Char(' '), 1).simplified()); // after the first file's number
+        m_recording.insert(station);
+        return;
+    }
+    if (event == QLatin1String("run-stop")) {
+        m_recording.remove(station);
         return;
     }
     if (IsAlarm(event)) {
@@ -87,6 +92,14 @@ void AlarmDesk::TakeEvent(const QString &station, const QString &event, qint64 u
             m_open.erase(open); // its escalation stops
         return;
     }
+}
+
+void AlarmDesk::TakeStatus(const QString &station, const QByteArray &payload)
+{
+    if (payload.trimmed() != "offline" || !m_recording.remove(station))
+        return;
+    TakeEvent(station, QStringLiteral("station-lost"), QDateTime::currentMSecsSinceEpoch(), std::nullopt,
+              QStringLiteral("Станция пропала во время записи"), QString());
 }
 
 void AlarmDesk::Escalate()

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <map>
@@ -27,6 +28,10 @@ public:
     // One station's event: `text` is its wording, `celsius` its value.
     void TakeEvent(const QString &station, const QString &event, qint64 utcMs, std::optional<double> celsius,
                    const QString &text, const QString &user);
+
+    // A station's retained status: "offline" (its Last Will) while it was
+    // recording is `station-lost`.
+    void TakeStatus(const QString &station, const QByteArray &payload);
 
 signals:
     // A line for the collector's output ("notify: …").
@@ -60,6 +65,7 @@ private:
     NotificationLog m_log;
     QHash<QString, Open> m_open;          // by station and wording
     QHash<QString, QString> m_comments;   // each station's run comment
+    QSet<QString> m_recording;            // stations whose run-start came and no run-stop yet
     std::map<qint64, Pending> m_pending;  // sent, or waiting to be sent again
     qint64 m_nNextId = 1;
     QTimer m_escalation;

@@ -158,7 +158,7 @@ void TestNotify::alarmIsMailedEscalatedAcknowledgedAndAFailureTold()
                                   "[email:head]\nhost = 127.0.0.1\nport = %1\nsecurity = none\nfrom = calorivista@lab\nto = head@lab\n"
                                   "[email:refused]\nhost = 127.0.0.1\nport = %2\nsecurity = none\nfrom = calorivista@lab\nto = x@lab\n"
                                   "[webhook:chat]\nurl = http://127.0.0.1:%3/hook\nformat = json\n"
-                                  "[rule:furnaces]\nstations = печь-*\nevents = alarm-high\n"
+                                  "[rule:furnaces]\nstations = печь-*\nevents = alarm-high, station-lost\n"
                                   "notify = duty+refused+chat\nescalate = 0.05:head, 0.25:duty+head ; 3 s, then 15 s\n"
                                   "[rule:failures]\nevents = notify-failed\nnotify = chat\n")
                        .arg(smtpPort)
@@ -231,6 +231,38 @@ void TestNotify::alarmIsMailedEscalatedAcknowledgedAndAFailureTold()
     const QJsonObject alarm = QJsonDocument::fromJson(hook.bodies.value(events.indexOf(QStringLiteral("alarm-high")))).object();
     QCOMPARE(alarm.value(QLatin1String("station")).toString(), QStringLiteral("печь-2"));
     QCOMPARE(alarm.value(QLatin1String("acknowledged")).toBool(true), false);
+    // A station killed mid-run: its Last Will is one station-lost message.
+    const QString configHome = m_dir->filePath(QStringLiteral("config"));
+    const QString records3 = m_dir->filePath(QStringLiteral("records3"));
+    QVERIFY(QDir().mkpath(records3));
+    {
+        QSettings settings(configHome + QStringLiteral("/Calorivista/Calorivista.conf"), QSettings::IniFormat);
+        for (const auto &[key, value] : {std::pair {"BaudRate", QVariant(115200)}, {"PortNumber", 1}, {"TimeBetweenSaving", 5},
+                                         {"SavingPath", records3}, {"PortDevice1", m_sim->DevicePath()}, {"MqttHost", "127.0.0.1"},
+                                         {"MqttPort", broker.Port()}, {"MqttStation", QStringLiteral("печь-3")}})
+            settings.setValue(QLatin1String(key), value);
+    }
+    QProcess station;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir->filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    station.setProcessEnvironment(environment);
+    station.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    station.start(QStringLiteral(CALORIVISTA_AUTOSTART), {});
+    QTRY_VERIFY2_WITH_TIMEOUT(said.contains("печь-3"), said.constData(), 20000); // its run has started
+    station.kill();
+    QVERIFY(station.waitForFinished());
+    const auto lost = [&] {
+        const QList<Mail> mails = Mails(maildir);
+        return std::count_if(mails.begin(), mails.end(), [](const Mail &mail) {
+            return mail.to == "<duty@lab>" && mail.subject == QStringLiteral("печь-3: станция пропала во время записи");
+        });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lost(), 1, 10000);
+    QTest::qWait(2000);
+    QCOMPARE(lost(), 1);
+
     // Every message is in the log, the failures too.
     QFile log(QDir(archive).filePath(QStringLiteral("notifications.csv")));
     QVERIFY(log.open(QIODevice::ReadOnly));

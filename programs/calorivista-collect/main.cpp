@@ -90,6 +90,7 @@ int main(int argc, char *argv[])
         QObject::connect(&collector, &Collector::NewEvent, desk.get(), [&desk](const QString &station, const PayloadReader::Event &event) {
             desk->TakeEvent(station, event.event, event.t, event.c, event.text, event.user);
         });
+        QObject::connect(&collector, &Collector::StatusHeard, desk.get(), &AlarmDesk::TakeStatus);
         QObject::connect(desk.get(), &AlarmDesk::Said, [](const QString &said) {
             std::fprintf(stdout, "%s\n", said.toUtf8().constData());
             std::fflush(stdout);
