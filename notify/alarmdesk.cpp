@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kTries = 5;
@@ -29,8 +31,9 @@ AlarmDesk::AlarmDesk(NotifyConfig config, const QString &logPath, QObject *paren
     m_clock.start();
     connect(&m_sender, &NotifySender::Sent, this, &AlarmDesk::OnSent);
     // Steps may be fractions of a minute (0.1 is 6 s).
-    m_escalation.setInterval(200);
-    connect(&m_escalation, &QTimer::timeout, this, &AlarmDesk::Escalate);
+    m_tick.setInterval(200);
+    connect(&m_tick, &QTimer::timeout, this, &AlarmDesk::Tick);
+    m_tick.start();
 }
 
 void AlarmDesk::TakeEvent(const QString &station, const QString &event, qint64 utcMs, std::optional<double> celsius,
@@ -46,31 +49,30 @@ void AlarmDesk::TakeEvent(const QString &station, const QString &event, qint64 u
         return;
     }
     if (IsAlarm(event)) {
+        const auto rule = std::find_if(m_config.rules.begin(), m_config.rules.end(),
+                                       [&](const NotifyRule &candidate) { return candidate.Matches(station, event); });
+        if (rule == m_config.rules.end())
+            return;
+        const bool flooding = CountRaise(rule->notify); // a repeat counts too
         const QString key = Key(station, text);
         if (m_open.contains(key))
             return; // told already, and not yet acknowledged
-        for (const NotifyRule &rule : m_config.rules) {
-            if (!rule.Matches(station, event))
-                continue;
-            Open open;
-            open.notice.kind = AlarmNotice::Kind::Raised;
-            open.notice.station = station;
-            open.notice.event = event;
-            open.notice.utcMs = utcMs;
-            open.notice.celsius = celsius;
-            open.notice.text = text;
-            open.notice.comment = m_comments.value(station);
-            open.notice.overview = m_config.overview;
-            open.rule = &rule;
-            open.raisedSteadyMs = m_clock.elapsed();
-            open.told = rule.notify;
-            Tell(open.notice, rule.notify);
-            m_open.insert(key, open);
-            if (!rule.escalate.empty() && !m_escalation.isActive())
-                m_escalation.start();
-            return; // the first rule that matches
-        }
-        return;
+        Open open;
+        open.notice.kind = AlarmNotice::Kind::Raised;
+        open.notice.station = station;
+        open.notice.event = event;
+        open.notice.utcMs = utcMs;
+        open.notice.celsius = celsius;
+        open.notice.text = text;
+        open.notice.comment = m_comments.value(station);
+        open.notice.overview = m_config.overview;
+        open.rule = &*rule;
+        open.raisedSteadyMs = m_clock.elapsed();
+        open.told = rule->notify;
+        if (!flooding)
+            Deliver(open.notice, rule->notify, true);
+        m_open.insert(key, open);
+        return; // the first rule that matches
     }
     const bool cleared = event == QLatin1String("alarm-clear");
     if (!cleared && event != QLatin1String("alarm-ack"))
@@ -87,7 +89,7 @@ void AlarmDesk::TakeEvent(const QString &station, const QString &event, qint64 u
         followUp.user = user;
         followUp.reason = text.mid(raised.text.size() + 3); // after " — "
         followUp.event = event;
-        Tell(followUp, open->told);
+        Deliver(followUp, open->told, cleared); // an acknowledgement goes at once
         if (!cleared)
             m_open.erase(open); // its escalation stops
         return;
@@ -105,22 +107,101 @@ void AlarmDesk::TakeStatus(const QString &station, const QByteArray &payload)
 void AlarmDesk::Escalate()
 {
     const qint64 now = m_clock.elapsed();
-    bool waiting = false;
     for (Open &open : m_open) {
         const std::vector<NotifyRule::Step> &steps = open.rule->escalate;
         while (open.nextStep < steps.size() && now - open.raisedSteadyMs >= qint64(steps[open.nextStep].minutes * 60000)) {
             AlarmNotice again = open.notice;
             again.kind = AlarmNotice::Kind::StillUnacknowledged;
-            Tell(again, steps[open.nextStep].channels);
+            Deliver(again, steps[open.nextStep].channels, false);
             for (const QString &channel : steps[open.nextStep].channels)
                 if (!open.told.contains(channel))
                     open.told << channel;
             ++open.nextStep;
         }
-        waiting = waiting || open.nextStep < steps.size();
     }
-    if (!waiting)
-        m_escalation.stop();
+}
+
+void AlarmDesk::Tick()
+{
+    Escalate();
+    const qint64 now = m_clock.elapsed();
+    const qint64 floodMs = qint64(m_config.floodMinutes * 60000);
+    while (!m_raised.empty() && now - m_raised.front() >= floodMs)
+        m_raised.pop_front();
+    if (m_bFlood && m_raised.empty()) {
+        // Quiet for the flood's minutes: it is over, and said so once.
+        m_bFlood = false;
+        Tell(LabNotice(QStringLiteral("flood-end"), QStringLiteral("Поток тревог закончился: всего %1").arg(m_nFloodAlarms)),
+             m_floodChannels);
+    }
+    FlushGroups(false);
+}
+
+void AlarmDesk::FlushGroups(bool all)
+{
+    const qint64 now = m_clock.elapsed();
+    for (auto group = m_groups.begin(); group != m_groups.end(); ++group) {
+        if (group->lines.isEmpty() || (!all && group->windowEndsMs > now))
+            continue;
+        AlarmNotice notice = LabNotice(QStringLiteral("grouped"), QStringLiteral("Ещё сообщений: %1").arg(group->lines.size()));
+        notice.station = group->station;
+        notice.details = group->lines;
+        Tell(notice, {group->channel});
+        group->lines.clear();
+        group->windowEndsMs = now + qint64(m_config.groupMinutes * 60000);
+    }
+}
+
+AlarmNotice AlarmDesk::LabNotice(const QString &event, const QString &text) const
+{
+    AlarmNotice notice;
+    notice.kind = AlarmNotice::Kind::Notice;
+    notice.station = QStringLiteral("Лаборатория");
+    notice.event = event;
+    notice.utcMs = QDateTime::currentMSecsSinceEpoch();
+    notice.text = text;
+    notice.overview = m_config.overview;
+    return notice;
+}
+
+bool AlarmDesk::CountRaise(const QStringList &channels)
+{
+    m_raised.push_back(m_clock.elapsed());
+    if (m_bFlood) {
+        ++m_nFloodAlarms;
+        return true;
+    }
+    if (qsizetype(m_raised.size()) <= m_config.floodCount)
+        return false;
+    // One message stands for all of them; what was waiting in groups is in its count.
+    m_bFlood = true;
+    m_nFloodAlarms = int(m_raised.size());
+    m_floodChannels = channels;
+    for (Group &group : m_groups)
+        group.lines.clear();
+    Tell(LabNotice(QStringLiteral("flood"), QStringLiteral("Поток тревог: %1 за %2 мин").arg(m_nFloodAlarms).arg(m_config.floodMinutes)),
+         channels);
+    return true;
+}
+
+void AlarmDesk::Deliver(const AlarmNotice &notice, const QStringList &channels, bool groupable)
+{
+    if (m_bFlood)
+        return; // the flood's message and its end stand for it
+    const qint64 now = m_clock.elapsed();
+    for (const QString &channel : channels) {
+        Group &group = m_groups[notice.station + QLatin1Char('\n') + channel];
+        if (groupable && group.windowEndsMs > now) {
+            const qint64 at = notice.followUpMs ? notice.followUpMs : notice.utcMs;
+            group.lines << QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("HH:mm:ss ")) + NoticeSubject(notice).mid(notice.station.size() + 2);
+            continue;
+        }
+        group.station = notice.station;
+        group.channel = channel;
+        if (groupable)
+            group.windowEndsMs = now + qint64(m_config.groupMinutes * 60000);
+        Tell(notice, {channel});
+    }
 }
 
 void AlarmDesk::Tell(const AlarmNotice &notice, const QStringList &channels)

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <deque>
 #include <map>
 
 // The lab's alarm desk in the collector: the stations' events as they are
@@ -55,9 +56,19 @@ private:
     };
 
     void Tell(const AlarmNotice &notice, const QStringList &channels);
+    // A station's message on each channel, or a line of the next one when the
+    // channel was told of it within the group's minutes; nothing one by one
+    // in a flood.
+    // Raises and clears are grouped; escalations and acknowledgements go at once.
+    void Deliver(const AlarmNotice &notice, const QStringList &channels, bool groupable);
+    // A raise counted against the flood's limit; true when it starts one.
+    bool CountRaise(const QStringList &channels);
+    void Tick();
+    void FlushGroups(bool all);
     void SendJob(qint64 id);
     void OnSent(qint64 id, const QString &error);
     void Escalate();
+    AlarmNotice LabNotice(const QString &event, const QString &text) const;
     QString Key(const QString &station, const QString &wording) const { return station + QLatin1Char('\n') + wording; }
 
     NotifyConfig m_config;
@@ -68,6 +79,20 @@ private:
     QSet<QString> m_recording;            // stations whose run-start came and no run-stop yet
     std::map<qint64, Pending> m_pending;  // sent, or waiting to be sent again
     qint64 m_nNextId = 1;
-    QTimer m_escalation;
+    QTimer m_tick;
+    // What a channel is told of one station within the group's minutes after
+    // a message goes into one message at their end.
+    struct Group
+    {
+        QString station;
+        QString channel;
+        qint64 windowEndsMs = 0;
+        QStringList lines;
+    };
+    QHash<QString, Group> m_groups; // by station and channel
+    std::deque<qint64> m_raised; // the raises within the flood's minutes
+    bool m_bFlood = false;
+    int m_nFloodAlarms = 0;
+    QStringList m_floodChannels;
     QElapsedTimer m_clock; // steady: a clock set back delays no escalation
 };

@@ -83,7 +83,7 @@ QString NoticeBody(const AlarmNotice &notice)
     lines << QStringLiteral("Событие: ") + notice.text;
     if (notice.celsius)
         lines << QStringLiteral("Значение: ") + Celsius(*notice.celsius);
-    lines << QStringLiteral("С: ") + Clock(notice.utcMs);
+    lines << (notice.kind == AlarmNotice::Kind::Notice ? QStringLiteral("Время: ") : QStringLiteral("С: ")) + Clock(notice.utcMs);
     if (notice.kind == AlarmNotice::Kind::Cleared)
         lines << QStringLiteral("Снято: ") + Clock(notice.followUpMs);
     if (!notice.comment.isEmpty())
@@ -98,6 +98,8 @@ QString NoticeBody(const AlarmNotice &notice)
             acknowledged += QStringLiteral(": ") + notice.reason;
         lines << QStringLiteral("Квитировано: ") + acknowledged;
     }
+    for (const QString &detail : notice.details)
+        lines << QStringLiteral("  ") + detail;
     if (!notice.overview.isEmpty())
         lines << QStringLiteral("Обзор: ") + notice.overview;
     return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");

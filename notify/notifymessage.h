@@ -22,6 +22,7 @@ struct AlarmNotice
     QString comment;     // the run's
     QString user;        // who acknowledged it
     QString reason;      // the reason they gave
+    QStringList details; // what a message for several says of each
     qint64 followUpMs = 0; // when it cleared or was acknowledged
     bool acknowledged = false;
     QString overview;    // the overview page's address

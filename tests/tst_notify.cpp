@@ -3,6 +3,7 @@
 // --notify mails a real SMTP server (aiosmtpd) and posts to a local HTTP
 // receiver; a second mail server that refuses every connection fails.
 #include "dialogtest.h"
+#include "alarmdesk.h"
 #include "mosquittobroker.h"
 #include "notifyconfig.h"
 
@@ -89,9 +90,40 @@ private slots:
     void init() { SetUp(); }
     void cleanup() { TearDown(); }
     void alarmIsMailedEscalatedAcknowledgedAndAFailureTold();
+    void floodOfFiftyAlarmsIsThreeMessages();
     void notifyFileIsReadOrRefusedAtItsLine_data();
     void notifyFileIsReadOrRefusedAtItsLine();
 };
+
+// One station's alarm flapping fifty times within a second (raised, cleared,
+// raised again): its first message, one of the flood, and one when the flood
+// has been quiet for its minutes (here 3 s); the clears in between are
+// grouped and then swallowed by the flood.
+void TestNotify::floodOfFiftyAlarmsIsThreeMessages()
+{
+    HttpReceiver hook;
+    QString error;
+    std::optional<NotifyConfig> config = NotifyConfig::Parse(QStringLiteral("[general]\nflood = 10/0.05\n[webhook:chat]\nurl = http://127.0.0.1:%1/\n"
+                                                                           "[rule:all]\nevents = alarm-high\nnotify = chat\n")
+                                                                 .arg(hook.Port())
+                                                                 .toUtf8(),
+                                                             &error);
+    QVERIFY2(config, qPrintable(error));
+    AlarmDesk desk(std::move(*config), m_dir->filePath(QStringLiteral("notifications.csv")));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (int i = 0; i < 50; ++i) {
+        desk.TakeEvent(QStringLiteral("печь-2"), QStringLiteral("alarm-high"), now + 20 * i, 1501.0 + i, QStringLiteral("Выше 1500 °C"), {});
+        desk.TakeEvent(QStringLiteral("печь-2"), QStringLiteral("alarm-clear"), now + 20 * i + 10, 1490.0, QStringLiteral("Выше 1500 °C"), {});
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(hook.bodies.size(), 3, 10000);
+    QTest::qWait(1000);
+    QStringList events;
+    for (const QByteArray &body : hook.bodies)
+        events << QJsonDocument::fromJson(body).object().value(QLatin1String("event")).toString();
+    QCOMPARE(events, QStringList({"alarm-high", "flood", "flood-end"}));
+    QVERIFY2(QJsonDocument::fromJson(hook.bodies[1]).object().value(QLatin1String("text")).toString().startsWith(QStringLiteral("Поток тревог: 11 ")),
+             hook.bodies[1].constData());
+}
 
 void TestNotify::notifyFileIsReadOrRefusedAtItsLine_data()
 {
