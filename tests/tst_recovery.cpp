@@ -194,7 +194,10 @@ void TestRecovery::killedRunIsRecoveredAtTheNextStart()
           qlonglong(sentBeforeTheLastSecond), qlonglong(lines.size()));
     for (int i = 0; i < lines.size(); ++i) {
         QCOMPARE(lines[i].temperature, QByteArray::number(WireValue(options.profile.At(i, i / 200.0)), 'g', 6).toDouble());
-        QVERIFY2(lines[i].msSinceEpoch >= sentAt[i] && lines[i].msSinceEpoch < sentAt[i] + 1000,
+        // The frames a read gathers are stamped evenly over the time since the
+        // read before; a pseudo-terminal hands them on in bursts, so under a
+        // slow sanitizer a stamp may come a few ms before the sender's.
+        QVERIFY2(lines[i].msSinceEpoch >= sentAt[i] - 5 && lines[i].msSinceEpoch < sentAt[i] + 1000,
                  qPrintable(QStringLiteral("reading %1 at %2, sent at %3").arg(i).arg(lines[i].msSinceEpoch).arg(sentAt[i])));
     }
 
