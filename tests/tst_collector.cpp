@@ -8,6 +8,8 @@
 #include "publishpayloads.h"
 #include "siteprocesses.h"
 #include "stationboard.h"
+#include "stationkey.h"
+#include "witnessfile.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -26,6 +28,7 @@ private slots:
     void cleanupTestCase();
     void forgedMessagesAreRefusedAndHonestOnesKept_data();
     void forgedMessagesAreRefusedAndHonestOnesKept();
+    void forgedChainLinesStayOutOfTheWitness();
     void eventsAreRecordsAndAFullDiskCutsThemBack();
     void reopeningABigRunReadsItsEndsOnly();
     void secondCollectorOnAnArchiveOrAnIdIsRefused();
@@ -181,6 +184,37 @@ void TestCollector::forgedMessagesAreRefusedAndHonestOnesKept()
 // Events are CSV records: a comment with a line break and a mark that holds
 // ",run-stop," survive a restart as they are. On a full disk an event that
 // cannot be written is cut back and said, and the next one is whole.
+// A client that publishes chain lines: one with another line's signature,
+// one that does not read and one too large are kept out of the witness;
+// the honest lines are kept once each, however often they come.
+void TestCollector::forgedChainLinesStayOutOfTheWitness()
+{
+    const QString archive = m_dir->filePath(QStringLiteral("chain"));
+    StartCollector(archive);
+    QString error;
+    const std::optional<StationKey> key = StationKey::LoadOrMake(m_dir->filePath(QStringLiteral("key")), &error);
+    QVERIFY2(key, qPrintable(error));
+    const ChainLine first = ChainLine::Make(1, "2026-12-11T10:00:00.000+01:00", QStringLiteral("0000"), 10, QByteArray(64, 'a'),
+                                            ChainLine::ChainStart(), *key);
+    const ChainLine second = ChainLine::Make(2, "2026-12-11T10:00:05.000+01:00", QStringLiteral("0001"), 12, QByteArray(64, 'b'),
+                                             first.chain, *key);
+    ChainLine forged = second;
+    forged.size = 13; // another file, under the honest line's signature
+    const QByteArray topic = "calorivista/honest/chain";
+    for (const ChainLine &line : {first, forged, first, second, second})
+        Publish(topic, publishpayloads::ChainLine(QStringLiteral("/records/печь"), line.Text()));
+    Publish(topic, publishpayloads::ChainLine(QStringLiteral("/records/печь"), "3,not,a,chain,line"));
+    Publish(topic, "{\"v\":1,\"folder\":\"/x\",\"line\":\"" + QByteArray(5000, '1') + "\"}");
+    const QString witness = archive + QStringLiteral("/honest/chain.csv");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile(witness).size() > 0 && m_said.join(QLatin1Char('\n')).contains(QStringLiteral("chain line refused")), 10000);
+    QTest::qWait(300);
+    QFile file(witness);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray(WitnessFile::kHeader) + WitnessFile::Line(QStringLiteral("/records/печь"), first)
+                                 + WitnessFile::Line(QStringLiteral("/records/печь"), second));
+    StopCollector();
+}
+
 void TestCollector::eventsAreRecordsAndAFullDiskCutsThemBack()
 {
     const QString archive = m_dir->filePath(QStringLiteral("events"));
