@@ -1,5 +1,6 @@
 #include "chainline.h"
 
+#include "csvwriter.h"
 #include "nativename.h"
 #include "sha256.h"
 #include "stationkey.h"
@@ -7,14 +8,6 @@
 #include <QList>
 
 namespace {
-
-QByteArray Field(const QByteArray &text)
-{
-    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
-        return text;
-    QByteArray quoted = text;
-    return '"' + quoted.replace("\"", "\"\"") + '"';
-}
 
 // The fields of one CSV line; none when a quote is left open.
 std::optional<QList<QByteArray>> Fields(const QByteArray &line)
@@ -75,7 +68,7 @@ ChainLine ChainLine::Make(qint64 number, const QByteArray &time, const QString &
 
 QByteArray ChainLine::Body() const
 {
-    return QByteArray::number(number) + ',' + time + ',' + Field(ToNativeName(file)) + ',' + QByteArray::number(size)
+    return QByteArray::number(number) + ',' + time + ',' + CsvField(ToNativeName(file)) + ',' + QByteArray::number(size)
         + ',' + sha256;
 }
 

@@ -1,5 +1,6 @@
 #include "witnessfile.h"
 
+#include "csvwriter.h"
 #include "nativefs.h"
 
 #include <QDir>
@@ -37,10 +38,7 @@ std::optional<std::pair<QByteArray, QByteArray>> Split(const QByteArray &text)
 
 QByteArray WitnessFile::Line(const QString &folder, const ChainLine &line)
 {
-    QByteArray field = folder.toUtf8();
-    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
-        field = '"' + field.replace("\"", "\"\"") + '"';
-    return field + ',' + line.Text() + "\r\n";
+    return CsvField(folder) + ',' + line.Text() + "\r\n";
 }
 
 std::optional<std::pair<QString, ChainLine>> WitnessFile::ParseLine(const QByteArray &text)

@@ -128,3 +128,11 @@ bool CsvWriter::Finish()
 {
     return Flush();
 }
+
+QByteArray CsvField(const QByteArray &bytes)
+{
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+        return bytes;
+    QByteArray quoted = bytes;
+    return '"' + quoted.replace("\"", "\"\"") + '"';
+}

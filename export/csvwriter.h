@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 class LocalTimeLine;
@@ -38,6 +39,14 @@ private:
     qint64 m_nRows = 0;
     bool m_bFailed = false;
 };
+
+// A CSV field as RFC 4180 writes it: quoted (quotes doubled) when it holds a
+// comma, a quote or a line end; as it is otherwise.
+QByteArray CsvField(const QByteArray &bytes);
+inline QByteArray CsvField(const QString &text)
+{
+    return CsvField(text.toUtf8());
+}
 
 // "2026-12-09T15:57:00.250+01:00" for an instant and the zone's offset then;
 // writes at `out` (room for 29 bytes) and returns the end.

@@ -6,18 +6,6 @@
 
 #include <QFile>
 
-namespace {
-
-QByteArray Field(const QString &text)
-{
-    QByteArray field = text.toUtf8();
-    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
-        field = '"' + field.replace("\"", "\"\"") + '"';
-    return field;
-}
-
-} // namespace
-
 bool NotificationLog::Append(qint64 utcMs, const QString &channel, const QStringList &recipients, const QString &station,
                              const QString &event, const QString &outcome)
 {
@@ -29,8 +17,8 @@ bool NotificationLog::Append(qint64 utcMs, const QString &channel, const QString
     LocalTimeLine timeLine;
     char time[40];
     const char *end = WriteIsoTime(time, utcMs, timeLine.OffsetAt(utcMs));
-    QByteArray line = QByteArray(time, end - time) + ',' + Field(channel) + ',' + Field(recipients.join(QStringLiteral(" "))) + ','
-        + Field(station) + ',' + Field(event) + ',' + Field(outcome) + "\r\n";
+    QByteArray line = QByteArray(time, end - time) + ',' + CsvField(channel) + ',' + CsvField(recipients.join(QStringLiteral(" "))) + ','
+        + CsvField(station) + ',' + CsvField(event) + ',' + CsvField(outcome) + "\r\n";
     if (file.size() == 0)
         line.prepend(kHeader);
     const qint64 whole = file.size();

@@ -7,19 +7,6 @@
 
 #include <QFile>
 
-namespace {
-
-// Quoted when it holds a comma, a quote or a line end.
-QByteArray CsvField(const QString &text)
-{
-    QByteArray field = text.toUtf8();
-    if (field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r'))
-        field = '"' + field.replace("\"", "\"\"") + '"';
-    return field;
-}
-
-} // namespace
-
 void EventLog::SetFolder(const QString &folder)
 {
     m_strFolder = folder;
